@@ -1,0 +1,46 @@
+// log_view: the two ways both tools speak to the user.
+//
+// LogPrint appends printf-style text to the front panel's read-only log view,
+// writing a carriage return in front of every line feed. ErrorBox shows a
+// system-modal error box with the tool's title and always returns 0, so that
+// a failing step can end with `return ErrorBox(...)`.
+//
+// Texts are Windows-1251 byte strings. Formatting is bounded: an overlong
+// text is cut, never overflows. Every call formats and expands into buffers
+// of its own, so the user-interface thread and the port worker may both log.
+//
+// The platform part (LogViewInsert, ShowErrorBox, CreateLogView) lives in
+// log_view_win32.cpp; native builds link log_view_record.cpp, which records
+// everything for the tests.
+#pragma once
+
+#include <stddef.h>
+#include <string>
+
+enum {
+    LOG_FORMAT_BYTES = 32768,   // formatted text incl. terminating zero
+    LOG_EXPAND_BYTES = 32768,   // expanded text incl. terminating zero
+    ERROR_BOX_BYTES = 512,      // error box text incl. terminating zero
+};
+
+void LogPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+int  ErrorBox(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Copies text into out (out_size bytes), writing 0x0D before every 0x0A.
+// A text that does not fit is cut; the result is always zero-terminated.
+// Returns the length written.
+size_t ExpandLineFeeds(const char* text, char* out, size_t out_size);
+
+// ---- Platform backend ------------------------------------------------------
+void LogViewInsert(const char* expanded);  // insert at the caret, scroll to it
+void ShowErrorBox(const char* text, const char* title);
+
+// Win32 only: creates the RICHEDIT log view over rect {left, top, right,
+// bottom} of parent; 1 on success, 0 after ErrorBox.
+int  CreateLogView(void* parent, const long rect[4]);
+void ClearLogView();
+
+// ---- Recording backend (native builds) -------------------------------------
+std::string RecordedLog();          // everything inserted, expanded bytes
+std::string RecordedErrorBoxes();   // "title|text\n" per box shown
+void ClearRecordedLog();
