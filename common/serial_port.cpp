@@ -1,1 +1,124 @@
-// placeholder
+// serial_port: enumeration, open and close of the tool's one serial port,
+// over the Port* backend of the platform (see serial_port.h).
+#include "serial_port.h"
+
+#include "log_view.h"
+#include "tool_profile.h"
+
+std::atomic<PortHandle> g_port{nullptr};
+std::atomic<int> g_selected_port{0};
+std::atomic<void*> g_port_worker_thread{nullptr};
+
+static const char MSG_PORT_OPENED[] = "Открыт порт COM%i\n";  // same in both tools
+
+enum {
+    PORT_PURGE_ALL = 0x0F,  // abort and clear both directions (PurgeComm flags)
+};
+
+// Written on the user-interface thread before the front panel is shown,
+// read-only afterwards.
+static int s_port_list[PORT_LIST_SLOTS];
+static std::atomic<int> s_port_count{0};
+static std::atomic<int> s_enumerated{0};
+
+int EnumComPorts()
+{
+    // Enumeration runs once per process; a second call must not append the
+    // same ports again (and could run past the table for vessamo).
+    if (s_enumerated.exchange(1))
+        return s_port_count.load();
+    int last = Tool().last_probed_port;
+    if (last > PORT_LIST_SLOTS - 1)
+        last = PORT_LIST_SLOTS - 1;
+    int count = s_port_count.load();
+    for (int com = 1; com <= last && count < PORT_LIST_SLOTS; ++com) {
+        if (PortProbe(com))
+            s_port_list[count++] = com;
+    }
+    s_port_count.store(count);
+    return count;
+}
+
+int GetListedPort(int index)
+{
+    if (index < 0 || index >= s_port_count.load())
+        return 0;
+    return s_port_list[index];
+}
+
+void ResetPortListForTest()
+{
+    s_port_count.store(0);
+    s_enumerated.store(0);
+}
+
+// The tool's read time-outs; no interval time-out and no write time-out.
+int ApplyPortTimeouts(PortHandle h)
+{
+    PortTimeouts t;
+    t.read_interval_ms = 0;
+    t.read_multiplier_ms = Tool().read_multiplier_ms;
+    t.read_constant_ms = Tool().read_constant_ms;
+    t.write_multiplier_ms = 0;
+    t.write_constant_ms = 0;
+    return PortSetTimeouts(h, &t);
+}
+
+// A failed set-up step: release the port, forget it, then log.
+static int FailOpen(PortHandle h, const char* format, int com)
+{
+    PortRelease(h);
+    g_port.store(nullptr);
+    LogPrint(format, com);
+    return 0;
+}
+
+int OpenComPort()
+{
+    // Already open: keep that port and its settings, even if another number
+    // has been picked since.
+    if (g_port.load())
+        return 1;
+    const ToolProfile& tool = Tool();
+    int com = g_selected_port.load();
+
+    PortHandle h = PortCreate(com);
+    if (!h) {
+        g_port.store(nullptr);
+        LogPrint(tool.msg_open_failed, com);
+        return 0;
+    }
+    g_port.store(h);
+    PortSetupQueues(h, PORT_QUEUE_BYTES, PORT_QUEUE_BYTES);
+
+    // The format strings of some tools ignore the COM number; passing it
+    // always keeps the call the same for both.
+    PortLineState state;
+    if (!PortGetState(h, &state))
+        return FailOpen(h, tool.msg_get_state_failed, com);
+    if (!PortSetState(h, &state, tool.baud))
+        return FailOpen(h, tool.msg_set_state_failed, com);
+    PortPurge(h);
+    if (!ApplyPortTimeouts(h))
+        return FailOpen(h, tool.msg_timeouts_failed, com);
+
+    LogPrint(MSG_PORT_OPENED, com);
+    return 1;
+}
+
+void CloseComPort()
+{
+    PortHandle h = g_port.load();
+    if (!h)
+        return;
+    PortPurge(h);
+    PortRelease(h);
+    g_port.store(nullptr);
+    if (Tool().msg_port_closed)
+        LogPrint("%s", Tool().msg_port_closed);
+}
+
+int IsPortReady()
+{
+    return g_port_worker_thread.load() != nullptr && g_port.load() != nullptr;
+}

@@ -1,1 +1,220 @@
-// placeholder
+// LogPrint, ExpandLineFeeds and ErrorBox over the recording backend, and the
+// recording models of the progress bar and brannik's flash controls that the
+// transfer tests rely on.
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <thread>
+
+#include "log_view.h"
+#include "panel_buttons.h"
+#include "progress_bar.h"
+#include "tool_profile.h"
+
+namespace {
+
+std::string Expand(const std::string& text, size_t out_size)
+{
+    std::string out(out_size + 8, '#');  // guard bytes after the buffer
+    size_t n = ExpandLineFeeds(text.c_str(), &out[0], out_size);
+    EXPECT_EQ(out.substr(out_size), std::string(8, '#')) << "wrote past the buffer";
+    if (out_size == 0)
+        return "";
+    EXPECT_EQ(strlen(out.c_str()), n);
+    return out.substr(0, n);
+}
+
+TEST(LogView, LineFeedsGetACarriageReturnInFront)
+{
+    struct {
+        const char* text;
+        const char* logged;
+    } cases[] = {
+        {"a\nb", "a\r\nb"},
+        {"line\r\n", "line\r\r\n"},   // a CR already there stays in front
+        {"\n\n", "\r\n\r\n"},
+        {"no feeds\r", "no feeds\r"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        ClearRecordedLog();
+        LogPrint("%s", c.text);
+        EXPECT_EQ(RecordedLog(), c.logged);
+    }
+    ClearRecordedLog();
+    LogPrint("Открыт порт COM%i\n", 12);
+    EXPECT_EQ(RecordedLog(), "Открыт порт COM12\r\n");
+}
+
+TEST(LogView, ExpansionIsCutWithoutSplittingLineEnds)
+{
+    struct {
+        const char* text;
+        size_t out_size;
+        const char* expect;
+    } cases[] = {
+        {"ab\n", 5, "ab\r\n"},
+        {"ab\n", 4, "ab"},        // CR LF does not fit: neither goes in
+        {"ab\n", 3, "ab"},
+        {"a\r\nb", 5, "a\r\r\n"},
+        {"a\r\nb", 4, "a"},       // nor the text's own CR of that line end
+        {"abc", 2, "a"},
+        {"abc", 1, ""},
+        {"abc", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " in " + std::to_string(c.out_size));
+        EXPECT_EQ(Expand(c.text, c.out_size), c.expect);
+    }
+}
+
+TEST(LogView, OverlongTextsAreCutSafely)
+{
+    ClearRecordedLog();
+    std::string big(40000, 'x');
+    LogPrint("%s", big.c_str());
+    EXPECT_EQ(RecordedLog(), std::string(LOG_FORMAT_BYTES - 1, 'x'));
+
+    // 20000 line feeds fit the format buffer but not once expanded.
+    ClearRecordedLog();
+    LogPrint("%s", std::string(20000, '\n').c_str());
+    std::string logged = RecordedLog();
+    EXPECT_EQ(logged.size(), (size_t)LOG_EXPAND_BYTES - 2);
+    EXPECT_EQ(logged.find("\n\n"), std::string::npos);
+    EXPECT_EQ(logged.substr(logged.size() - 2), "\r\n");
+
+    SetToolProfile(&VESSAMO_PROFILE);
+    ClearRecordedLog();
+    EXPECT_EQ(ErrorBox("%s", std::string(600, 'e').c_str()), 0);
+    EXPECT_EQ(RecordedErrorBoxes(), "Vessamo Error|" + std::string(ERROR_BOX_BYTES - 1, 'e') + "\n");
+    SetToolProfile(&BRANNIK_PROFILE);
+}
+
+TEST(LogView, ErrorBoxShowsTheToolTitleAndReturnsZero)
+{
+    ClearRecordedLog();
+    EXPECT_EQ(ErrorBox("Failed loading %s", "RICHED32.DLL"), 0);
+    SetToolProfile(&VESSAMO_PROFILE);
+    EXPECT_EQ(ErrorBox("Failed create RichEdit Control"), 0);
+    SetToolProfile(&BRANNIK_PROFILE);
+    EXPECT_EQ(RecordedErrorBoxes(),
+              "Brannik Error|Failed loading RICHED32.DLL\n"
+              "Vessamo Error|Failed create RichEdit Control\n");
+    EXPECT_EQ(RecordedLog(), "");
+}
+
+TEST(LogView, TwoThreadsLoggingAtOnceKeepTheirLinesIntact)
+{
+    ClearRecordedLog();
+    const int lines = 2000;
+    auto writer = [&](char who) {
+        for (int i = 0; i < lines; ++i)
+            LogPrint("thread %c line %04d\n", who, i);
+    };
+    std::thread a(writer, 'A');
+    std::thread b(writer, 'B');
+    a.join();
+    b.join();
+
+    std::string log = RecordedLog();
+    int next[2] = {0, 0};
+    size_t pos = 0;
+    while (pos < log.size()) {
+        size_t end = log.find("\r\n", pos);
+        ASSERT_NE(end, std::string::npos);
+        std::string line = log.substr(pos, end - pos);
+        char who = 0;
+        int n = -1;
+        ASSERT_EQ(sscanf(line.c_str(), "thread %c line %d", &who, &n), 2) << line;
+        ASSERT_TRUE(who == 'A' || who == 'B') << line;
+        char expect[32];
+        snprintf(expect, sizeof expect, "thread %c line %04d", who, next[who - 'A']);
+        ASSERT_EQ(line, expect);
+        ++next[who - 'A'];
+        pos = end + 2;
+    }
+    EXPECT_EQ(next[0], lines);
+    EXPECT_EQ(next[1], lines);
+}
+
+TEST(ProgressModel, FillsResetsAndWrapsLikeTheControl)
+{
+    ClearRecordedProgress();
+    ProgressReset();
+    ProgressBegin(384);
+    for (int i = 0; i < 384; ++i)
+        ProgressStep();
+    ProgressModel bar = RecordedProgress();
+    EXPECT_EQ(bar.max, 384u);
+    EXPECT_EQ(bar.step, 1u);
+    EXPECT_EQ(bar.pos, 384u);  // exactly full
+
+    ProgressStep();            // past the end the control starts over
+    EXPECT_EQ(RecordedProgress().pos, 1u);
+
+    ProgressReset();           // empties, keeps the range
+    ProgressStep();
+    bar = RecordedProgress();
+    EXPECT_EQ(bar.pos, 1u);
+    EXPECT_EQ(bar.max, 384u);
+
+    ProgressBegin(96);         // a smaller range keeps the position inside it
+    for (int i = 0; i < 200; ++i)
+        ProgressStep();
+    EXPECT_LE(RecordedProgress().pos, 96u);
+
+    ProgressBegin(0);
+    ProgressStep();
+    bar = RecordedProgress();
+    EXPECT_EQ(bar.max, 0u);
+    EXPECT_EQ(bar.pos, 0u);
+
+    ProgressBegin(65536 + 5);  // only the low 16 bits reach the control
+    EXPECT_EQ(RecordedProgress().max, 5u);
+
+    ClearRecordedProgress();
+    ProgressReset();
+    ProgressBegin(2);
+    ProgressStep();
+    ProgressStep();
+    EXPECT_EQ(RecordedProgressOps(), "reset begin:2 step step");
+}
+
+TEST(PanelModel, OperationsChangeOnlyTheirControl)
+{
+    ClearRecordedPanel();
+    PanelModel p = RecordedPanel();
+    EXPECT_FALSE(p.start_enabled);
+    EXPECT_EQ(p.start_label, "Start Flash");
+    EXPECT_TRUE(p.comport_enabled);
+    EXPECT_TRUE(p.openfile_enabled);
+
+    LabelStopFlash();
+    DisableComPort();
+    DisableOpenFile();
+    EnableStartFlash();
+    p = RecordedPanel();
+    EXPECT_EQ(p.start_label, "Stop Flash");
+    EXPECT_TRUE(p.start_enabled);
+    EXPECT_FALSE(p.comport_enabled);
+    EXPECT_FALSE(p.openfile_enabled);
+
+    LabelStartFlash();         // labels never change enabling
+    DisableStartFlash();
+    DisableStartFlash();
+    EnableComPort();
+    EnableOpenFile();
+    p = RecordedPanel();
+    EXPECT_EQ(p.start_label, "Start Flash");
+    EXPECT_FALSE(p.start_enabled);
+    EXPECT_TRUE(p.comport_enabled);
+    EXPECT_TRUE(p.openfile_enabled);
+    EXPECT_EQ(RecordedPanelOps(),
+              "LabelStopFlash DisableComPort DisableOpenFile EnableStartFlash LabelStartFlash "
+              "DisableStartFlash DisableStartFlash EnableComPort EnableOpenFile");
+}
+
+}  // namespace

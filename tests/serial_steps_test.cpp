@@ -1,1 +1,230 @@
-// placeholder
+// The port core (enumeration, open, close) over a scripted backend: every
+// set-up step failing in turn, the order and arguments of the backend calls,
+// and the exact bytes logged, for both tools.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "log_view.h"
+#include "serial_port.h"
+#include "support/scripted_port.h"
+#include "tool_profile.h"
+
+namespace {
+
+int s_fake_thread;  // stands for the port worker thread's handle
+
+class SerialSteps : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ScriptReset();
+        ClearRecordedLog();
+        ResetPortListForTest();
+        g_port.store(nullptr);
+        g_selected_port.store(0);
+        g_port_worker_thread.store(&s_fake_thread);
+    }
+    void TearDown() override
+    {
+        if (g_port.load())
+            CloseComPort();
+        g_port_worker_thread.store(nullptr);
+        SetToolProfile(&BRANNIK_PROFILE);
+    }
+};
+
+std::string Bytes(std::initializer_list<unsigned char> b) { return std::string(b.begin(), b.end()); }
+
+struct FailCase {
+    const ToolProfile* tool;
+    ScriptStep step;
+    const char* calls;      // backend calls up to and including the failure
+    const char* logged;     // after line-feed expansion
+};
+
+TEST_F(SerialSteps, EachFailingStepLogsItsMessageAndLeavesThePortClosed)
+{
+    const FailCase cases[] = {
+        {&BRANNIK_PROFILE, SCRIPT_FAIL_CREATE, "create:12", "Ошибка открытия порта COM12\r\r\n"},
+        {&BRANNIK_PROFILE, SCRIPT_FAIL_GET_STATE, "create:12 queues:2048/2048 get release",
+         "Failed GetCommState() - COM12\r\r\n"},
+        {&BRANNIK_PROFILE, SCRIPT_FAIL_SET_STATE,
+         "create:12 queues:2048/2048 get set:115200 release", "Failed SetCommState() - COM12\r\r\n"},
+        {&BRANNIK_PROFILE, SCRIPT_FAIL_TIMEOUTS,
+         "create:12 queues:2048/2048 get set:115200 purge timeouts:0/0/50/0/0 release",
+         "Failed SetCommTimeouts()\r\r\n"},
+        {&VESSAMO_PROFILE, SCRIPT_FAIL_CREATE, "create:12", "Ошибка открытия порта COM12\r\n"},
+        {&VESSAMO_PROFILE, SCRIPT_FAIL_GET_STATE, "create:12 queues:2048/2048 get release",
+         "Failed GetCommState()\r\n"},
+        {&VESSAMO_PROFILE, SCRIPT_FAIL_SET_STATE,
+         "create:12 queues:2048/2048 get set:921600 release", "Failed SetCommState()\r\n"},
+        {&VESSAMO_PROFILE, SCRIPT_FAIL_TIMEOUTS,
+         "create:12 queues:2048/2048 get set:921600 purge timeouts:0/100/1000/0/0 release",
+         "Failed SetCommTimeout()\r\n"},
+    };
+    for (const FailCase& c : cases) {
+        SCOPED_TRACE(std::string(c.tool->title) + " / " + c.calls);
+        SetUp();
+        SetToolProfile(c.tool);
+        g_selected_port.store(12);
+        ScriptFailAt(c.step);
+
+        EXPECT_EQ(OpenComPort(), 0);
+        EXPECT_EQ(ScriptCalls(), c.calls);
+        EXPECT_EQ(RecordedLog(), c.logged);
+        EXPECT_EQ(g_port.load(), nullptr);
+        EXPECT_EQ(IsPortReady(), 0);
+        EXPECT_EQ(ScriptOpenHandles(), 0);  // nothing leaked
+
+        // The next open starts again from the first step.
+        ScriptFailAt(SCRIPT_FAIL_NONE);
+        ScriptClearCalls();
+        EXPECT_EQ(OpenComPort(), 1);
+        EXPECT_EQ(ScriptCalls().rfind("create:12 ", 0), 0u) << ScriptCalls();
+        EXPECT_EQ(IsPortReady(), 1);
+        CloseComPort();
+    }
+}
+
+TEST_F(SerialSteps, OpenAppliesTheToolSettingsInOrderAndLogsTheWindows1251Line)
+{
+    // "Открыт порт COM3" then CR LF, as Windows-1251 bytes.
+    const std::string opened = Bytes({0xCE, 0xF2, 0xEA, 0xF0, 0xFB, 0xF2, 0x20, 0xEF, 0xEE, 0xF0,
+                                      0xF2, 0x20, 0x43, 0x4F, 0x4D, 0x33, 0x0D, 0x0A});
+    struct {
+        const ToolProfile* tool;
+        const char* calls;
+    } cases[] = {
+        {&BRANNIK_PROFILE,
+         "create:3 queues:2048/2048 get set:115200 purge timeouts:0/0/50/0/0"},
+        {&VESSAMO_PROFILE,
+         "create:3 queues:2048/2048 get set:921600 purge timeouts:0/100/1000/0/0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tool->title);
+        SetUp();
+        SetToolProfile(c.tool);
+        g_selected_port.store(3);
+        EXPECT_EQ(IsPortReady(), 0);
+        EXPECT_EQ(OpenComPort(), 1);
+        EXPECT_EQ(ScriptCalls(), c.calls);
+        EXPECT_EQ(RecordedLog(), opened);
+        EXPECT_NE(g_port.load(), nullptr);
+        EXPECT_EQ(IsPortReady(), 1);
+
+        // Ready needs the port worker thread as well as the port.
+        g_port_worker_thread.store(nullptr);
+        EXPECT_EQ(IsPortReady(), 0);
+        g_port_worker_thread.store(&s_fake_thread);
+        CloseComPort();
+    }
+}
+
+TEST_F(SerialSteps, CloseLogsOnlyInBrannik)
+{
+    // "COM порт закрыт." then CR CR LF: the text's own CR stays in front.
+    const std::string closed = Bytes({0x43, 0x4F, 0x4D, 0x20, 0xEF, 0xEE, 0xF0, 0xF2, 0x20, 0xE7,
+                                      0xE0, 0xEA, 0xF0, 0xFB, 0xF2, 0x2E, 0x0D, 0x0D, 0x0A});
+    struct {
+        const ToolProfile* tool;
+        std::string logged;
+    } cases[] = {{&BRANNIK_PROFILE, closed}, {&VESSAMO_PROFILE, ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tool->title);
+        SetUp();
+        SetToolProfile(c.tool);
+        g_selected_port.store(3);
+        ASSERT_EQ(OpenComPort(), 1);
+        ScriptClearCalls();
+        ClearRecordedLog();
+
+        CloseComPort();
+        EXPECT_EQ(ScriptCalls(), "purge release");
+        EXPECT_EQ(RecordedLog(), c.logged);
+        EXPECT_EQ(g_port.load(), nullptr);
+        EXPECT_EQ(IsPortReady(), 0);
+        EXPECT_EQ(ScriptOpenHandles(), 0);
+
+        // Closing again does nothing and logs nothing.
+        ScriptClearCalls();
+        ClearRecordedLog();
+        CloseComPort();
+        EXPECT_EQ(ScriptCalls(), "");
+        EXPECT_EQ(RecordedLog(), "");
+    }
+}
+
+TEST_F(SerialSteps, OpenWhileOpenKeepsTheOldPort)
+{
+    for (const ToolProfile* tool : {&BRANNIK_PROFILE, &VESSAMO_PROFILE}) {
+        SCOPED_TRACE(tool->title);
+        SetUp();
+        SetToolProfile(tool);
+        g_selected_port.store(3);
+        ASSERT_EQ(OpenComPort(), 1);
+        PortHandle first = g_port.load();
+        ScriptClearCalls();
+        ClearRecordedLog();
+
+        g_selected_port.store(5);
+        EXPECT_EQ(OpenComPort(), 1);
+        EXPECT_EQ(g_port.load(), first);
+        EXPECT_EQ(ScriptCalls(), "");
+        EXPECT_EQ(RecordedLog(), "");
+        CloseComPort();
+    }
+}
+
+TEST_F(SerialSteps, EnumerationProbesTheToolRangeInAscendingOrder)
+{
+    struct {
+        const ToolProfile* tool;
+        std::vector<int> present;
+        int last_probed;
+        std::vector<int> listed;
+    } cases[] = {
+        {&BRANNIK_PROFILE, {200, 1, 127, 3, 128, 255}, 127, {1, 3, 127}},
+        {&VESSAMO_PROFILE, {255, 2, 128, 254}, 255, {2, 128, 254, 255}},
+        {&VESSAMO_PROFILE, {}, 255, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tool->title);
+        SetUp();
+        SetToolProfile(c.tool);
+        for (int com : c.present)
+            ScriptSetPresent(com);
+
+        EXPECT_EQ(EnumComPorts(), (int)c.listed.size());
+        std::vector<int> expect_probed;
+        for (int com = 1; com <= c.last_probed; ++com)
+            expect_probed.push_back(com);
+        EXPECT_EQ(ScriptProbed(), expect_probed);
+        std::vector<int> listed;
+        for (int i = 0; i < (int)c.listed.size(); ++i)
+            listed.push_back(GetListedPort(i));
+        EXPECT_EQ(listed, c.listed);
+        int count = (int)c.listed.size();
+        EXPECT_EQ(GetListedPort(-1), 0);
+        EXPECT_EQ(GetListedPort(count), 0);
+        EXPECT_EQ(GetListedPort(count + 1), 0);
+        EXPECT_EQ(GetListedPort(0), count ? c.listed[0] : 0);
+    }
+}
+
+TEST_F(SerialSteps, SecondEnumerationDoesNotAppendAgain)
+{
+    // vessamo with every port present fills 255 of 256 slots; appending the
+    // same ports again would run past the table.
+    SetToolProfile(&VESSAMO_PROFILE);
+    for (int com = 1; com <= 255; ++com)
+        ScriptSetPresent(com);
+    EXPECT_EQ(EnumComPorts(), 255);
+    EXPECT_EQ(EnumComPorts(), 255);
+    EXPECT_EQ(ScriptProbed().size(), 255u);
+    EXPECT_EQ(GetListedPort(254), 255);
+    EXPECT_EQ(GetListedPort(255), 0);
+}
+
+}  // namespace

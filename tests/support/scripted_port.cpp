@@ -1,1 +1,116 @@
-// placeholder
+// scripted_port: the Port* backend of serial_port.h as a script (see
+// scripted_port.h).
+#include "scripted_port.h"
+
+#include <string.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "serial_port.h"
+
+struct PortDevice {
+    int com;
+};
+
+static ScriptStep s_fail = SCRIPT_FAIL_NONE;
+static std::set<int> s_present;
+static std::vector<int> s_probed;
+static std::string s_calls;
+static int s_open_handles = 0;
+
+// What PortGetState writes, so that PortSetState can tell it got that state.
+static const char STATE_MARK[] = "state-from-get";
+
+static void Record(const std::string& call)
+{
+    if (!s_calls.empty())
+        s_calls += ' ';
+    s_calls += call;
+}
+
+void ScriptReset()
+{
+    s_fail = SCRIPT_FAIL_NONE;
+    s_present.clear();
+    s_probed.clear();
+    s_calls.clear();
+    s_open_handles = 0;
+}
+
+void ScriptFailAt(ScriptStep step) { s_fail = step; }
+void ScriptSetPresent(int com) { s_present.insert(com); }
+std::string ScriptCalls() { return s_calls; }
+void ScriptClearCalls() { s_calls.clear(); }
+const std::vector<int>& ScriptProbed() { return s_probed; }
+int ScriptOpenHandles() { return s_open_handles; }
+
+int PortProbe(int com)
+{
+    s_probed.push_back(com);
+    return s_present.count(com) ? 1 : 0;
+}
+
+PortHandle PortCreate(int com)
+{
+    Record("create:" + std::to_string(com));
+    if (s_fail == SCRIPT_FAIL_CREATE)
+        return nullptr;
+    ++s_open_handles;
+    return new PortDevice{com};
+}
+
+void PortSetupQueues(PortHandle h, unsigned in_bytes, unsigned out_bytes)
+{
+    Record("queues:" + std::to_string(in_bytes) + "/" + std::to_string(out_bytes));
+}
+
+int PortGetState(PortHandle h, PortLineState* state)
+{
+    Record("get");
+    if (s_fail == SCRIPT_FAIL_GET_STATE)
+        return 0;
+    memset(state->raw, 0, sizeof state->raw);
+    memcpy(state->raw, STATE_MARK, sizeof STATE_MARK);
+    return 1;
+}
+
+int PortSetState(PortHandle h, PortLineState* state, unsigned baud)
+{
+    bool from_get = memcmp(state->raw, STATE_MARK, sizeof STATE_MARK) == 0;
+    Record("set:" + std::to_string(baud) + (from_get ? "" : "(not-from-get)"));
+    return s_fail == SCRIPT_FAIL_SET_STATE ? 0 : 1;
+}
+
+int PortSetTimeouts(PortHandle h, const PortTimeouts* t)
+{
+    Record("timeouts:" + std::to_string(t->read_interval_ms) + "/" +
+           std::to_string(t->read_multiplier_ms) + "/" + std::to_string(t->read_constant_ms) +
+           "/" + std::to_string(t->write_multiplier_ms) + "/" +
+           std::to_string(t->write_constant_ms));
+    return s_fail == SCRIPT_FAIL_TIMEOUTS ? 0 : 1;
+}
+
+void PortPurge(PortHandle h) { Record("purge"); }
+
+int PortWrite(PortHandle h, const void* data, unsigned n)
+{
+    Record("write:" + std::to_string(n));
+    return 1;
+}
+
+int PortRead(PortHandle h, void* data, unsigned n)
+{
+    Record("read:" + std::to_string(n));
+    return 0;
+}
+
+void PortRelease(PortHandle h)
+{
+    Record("release");
+    if (h) {
+        --s_open_handles;
+        delete h;
+    }
+}
