@@ -5,18 +5,7 @@
 // state table can be tested natively. Runs on the user-interface thread.
 #pragma once
 
-enum {
-    IDC_COMPORT = 1000,
-    IDC_STARTFLASH = 1002,
-    LOG_VIEW = 1006,
-    IDC_EXIT = 1007,
-    IDC_PROGRESS = 1008,
-    IDC_OPENFILE = 1009,
-    ID_PPP_STARTFLASH = 40002,
-    ID_PPP_SELECTPORT = 40012,
-    ID_PPP_OPENFILE = 40014,
-    ID_COM_STARTFLASH = 40013,
-};
+#include "resource.h"  // control and command ids (also read by brannik.rc)
 
 void OnStartStopFlash();             // main window, ID_PPP_STARTFLASH
 void OnSelectPort();                 // main window, ID_PPP_SELECTPORT

@@ -1,1 +1,75 @@
-// placeholder
+// Win32 backend of log_view: the RICHEDIT log view in the front panel and
+// the error box. CreateLogView runs once on the user-interface thread while
+// the front panel initialises; LogViewInsert is called from both threads and
+// reaches the control through synchronous sends, so from the port worker it
+// returns only once the user-interface thread has handled them.
+#include "log_view.h"
+
+#include <windows.h>
+#include <richedit.h>
+
+#include "tool_profile.h"
+#include "tool_shell.h"
+
+enum {
+    LOG_TEXT_CODE_PAGE = 1251,  // the tools' texts are Windows-1251 bytes
+};
+
+int CreateLogView(void* parent, const long rect[4])
+{
+    // Loaded for the life of the process.
+    if (!LoadLibraryA("riched32"))
+        return ErrorBox("Failed loading RICHED32.DLL");
+
+    HWND view = CreateWindowExA(WS_EX_CLIENTEDGE, "RICHEDIT", nullptr, Tool().log_view_style,
+                                rect[0], rect[1], rect[2] - rect[0], rect[3] - rect[1],
+                                static_cast<HWND>(parent), nullptr, g_instance.load(), nullptr);
+    g_log_view = view;
+    if (!view)
+        return ErrorBox("Failed create RichEdit Control");
+
+    LOGFONTA lf = {};
+    lf.lfHeight = -10;
+    lf.lfWeight = FW_NORMAL;
+    lf.lfCharSet = RUSSIAN_CHARSET;
+    lf.lfOutPrecision = OUT_STRING_PRECIS;
+    lf.lfClipPrecision = CLIP_STROKE_PRECIS;
+    lf.lfQuality = DRAFT_QUALITY;
+    lf.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
+    lstrcpynA(lf.lfFaceName, "MS Sans Serif", LF_FACESIZE);
+    HFONT font = CreateFontIndirectA(&lf);  // kept for the life of the process
+    SendMessageA(view, WM_SETFONT, reinterpret_cast<WPARAM>(font), 1);
+
+    ClearLogView();
+    return 1;
+}
+
+void ClearLogView()
+{
+    HWND view = g_log_view.load();
+    if (view)
+        SendMessageA(view, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+}
+
+void LogViewInsert(const char* expanded)
+{
+    HWND view = g_log_view.load();
+    if (!view)
+        return;
+    // EM_SETTEXTEX with an explicit code page shows the Windows-1251 bytes as
+    // Cyrillic whatever the system's ANSI code page is; EM_REPLACESEL would
+    // read them in the ANSI code page. An empty text would only delete a
+    // selection the user made, so it is not sent; the view still scrolls.
+    if (expanded[0] != '\0') {
+        SETTEXTEX how = {ST_SELECTION, LOG_TEXT_CODE_PAGE};
+        SendMessageA(view, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&how),
+                     reinterpret_cast<LPARAM>(expanded));
+    }
+    SendMessageA(view, EM_SCROLLCARET, 0, 0);
+}
+
+void ShowErrorBox(const char* text, const char* title)
+{
+    // No owner: the front panel stays usable while the box is up.
+    MessageBoxA(nullptr, text, title, MB_SYSTEMMODAL | MB_ICONERROR);
+}

@@ -1,1 +1,193 @@
-// placeholder
+// port_worker: the port worker thread, its hidden "comport32loader" window
+// and the three requests the user-interface thread makes of it.
+//
+// Open and close are sent; the tool's transfer is posted and runs inside
+// DispatchMessageA to its end. While a transfer runs, its own synchronous
+// sends to the user-interface thread let a sent open or close in: such a
+// request is answered at once (ReplyMessage) and parked on a pending list,
+// then served in arrival order as soon as the transfer returns, before the
+// worker goes back to GetMessageA. The requester never waits on the
+// transfer, and the port never changes under it.
+#include "port_worker.h"
+
+#include <windows.h>
+#include <atomic>
+
+#include "log_view.h"
+#include "serial_port.h"
+#include "tool_shell.h"
+
+enum {
+    PORT_WORKER_CLASS_STYLE = CS_PARENTDC | CS_NOCLOSE,  // 0x280
+    PORT_WORKER_STYLE = 0xC6000000,  // WS_POPUP | WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, hidden
+    PENDING_SLOTS = 16,              // opens/closes parked during one transfer
+};
+
+static const char PORT_WORKER_CLASS[] = "comport32loader";
+
+// Port worker thread only.
+static std::atomic<int> s_busy{0};  // 1 while a transfer (and the pending list after it) runs
+static unsigned s_pending[PENDING_SLOTS];
+static int s_pending_count = 0;
+
+// A full list is reduced to its net effect on the port: the last close, if
+// any, then one open if an open came after it. Open and close each depend
+// only on whether a port is open, so the port ends as the full list would
+// have left it; only the log lines of the dropped steps are lost.
+static void CompactPending()
+{
+    int last_close = -1;
+    for (int i = 0; i < s_pending_count; ++i)
+        if (s_pending[i] == ID_COM_CLOSE)
+            last_close = i;
+    int open_after = 0;
+    for (int i = last_close + 1; i < s_pending_count; ++i)
+        if (s_pending[i] == ID_COM_OPEN)
+            open_after = 1;
+    s_pending_count = 0;
+    if (last_close >= 0)
+        s_pending[s_pending_count++] = ID_COM_CLOSE;
+    if (open_after)
+        s_pending[s_pending_count++] = ID_COM_OPEN;
+}
+
+static void ParkRequest(unsigned command)
+{
+    if (s_pending_count == PENDING_SLOTS)
+        CompactPending();
+    s_pending[s_pending_count++] = command;
+}
+
+static void RunPortRequest(unsigned command)
+{
+    if (command == ID_COM_OPEN)
+        OpenComPort();
+    else
+        CloseComPort();
+}
+
+static void RunTransfer()
+{
+    s_busy = 1;
+    Shell()->transfer();
+    // Still busy: a request arriving while a parked one runs (inside its log
+    // send) joins the end of the list instead of running nested.
+    while (s_pending_count > 0) {
+        unsigned command = s_pending[0];
+        for (int i = 1; i < s_pending_count; ++i)
+            s_pending[i - 1] = s_pending[i];
+        --s_pending_count;
+        RunPortRequest(command);
+    }
+    s_busy = 0;
+}
+
+static LRESULT PortWorkerCommand(WPARAM wparam, LPARAM lparam)
+{
+    unsigned command = LOWORD(wparam);
+    if (command == ID_COM_OPEN || command == ID_COM_CLOSE) {
+        if (s_busy) {
+            ParkRequest(command);
+            ReplyMessage(0);  // the requester goes on; IsPortReady tells it later
+            return 0;
+        }
+        RunPortRequest(command);
+        return 1;
+    }
+    const ShellProfile* shell = Shell();
+    if (shell && shell->transfer && command == shell->transfer_command) {
+        RunTransfer();
+        return 0;
+    }
+    return 0;
+}
+
+static LRESULT CALLBACK PortWorkerWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_CREATE:
+        return 0;
+    case WM_DESTROY:
+        g_port_worker_window = nullptr;
+        return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        if (BeginPaint(window, &ps))
+            EndPaint(window, &ps);
+        return 0;
+    }
+    case WM_NCPAINT:
+        return 0;
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_CLOSE:
+        CloseComPort();
+        DestroyWindow(window);
+        return 0;
+    case WM_COMMAND:
+        return PortWorkerCommand(wparam, lparam);
+    default:
+        return DefWindowProcA(window, message, wparam, lparam);
+    }
+}
+
+static DWORD WINAPI PortWorkerThread(LPVOID)
+{
+    HWND window = CreateWindowExA(0, PORT_WORKER_CLASS, "", PORT_WORKER_STYLE, 0, 0, 0, 0,
+                                  nullptr, nullptr, g_instance.load(), nullptr);
+    g_port_worker_window = window;
+    if (!window) {
+        ErrorBox("Failed create ComPort window");
+        ExitThread(0);
+    }
+    // Messages of the worker window only; sent requests are served inside
+    // GetMessageA ahead of posted transfers.
+    MSG msg;
+    while (IsWindow(g_port_worker_window.load())) {
+        if (GetMessageA(&msg, g_port_worker_window.load(), 0, 0) <= 0)
+            break;
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    ExitThread(0);
+    return 0;
+}
+
+int StartPortWorker()
+{
+    WNDCLASSA wc = {};
+    wc.style = PORT_WORKER_CLASS_STYLE;
+    wc.lpfnWndProc = PortWorkerWndProc;
+    wc.hInstance = g_instance.load();
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.lpszClassName = PORT_WORKER_CLASS;
+    if (!RegisterClassA(&wc))
+        return ErrorBox("Failed register modbus class !");
+
+    HANDLE thread = CreateThread(nullptr, 0, PortWorkerThread, nullptr, 0, nullptr);
+    g_port_worker_thread = thread;
+    if (!thread)
+        return ErrorBox("Failed create new thread");
+    return 1;
+}
+
+static void SendRequest(unsigned command)
+{
+    HWND worker = g_port_worker_window.load();
+    if (worker)
+        SendMessageA(worker, WM_COMMAND, MAKEWPARAM(command, 0), 0);
+}
+
+void RequestPortOpen() { SendRequest(ID_COM_OPEN); }
+
+void RequestPortClose() { SendRequest(ID_COM_CLOSE); }
+
+void RequestTransfer()
+{
+    HWND worker = g_port_worker_window.load();
+    const ShellProfile* shell = Shell();
+    if (worker && shell)
+        PostMessageA(worker, WM_COMMAND, MAKEWPARAM(shell->transfer_command, 0), 0);
+}
+
+void SleepMs(unsigned ms) { Sleep(ms); }

@@ -18,10 +18,7 @@
 // a double of them.
 #pragma once
 
-enum {
-    ID_COM_OPEN = 40007,
-    ID_COM_CLOSE = 40008,
-};
+#include "shell_ids.h"  // ID_COM_OPEN, ID_COM_CLOSE
 
 int  StartPortWorker();     // Win32: register class, create thread; 1 or 0 after ErrorBox
 void RequestPortOpen();     // sent: returns after the worker has handled it

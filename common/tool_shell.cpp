@@ -1,1 +1,206 @@
-// placeholder
+// tool_shell: start-up, main window, front panel initialisation and message
+// loop shared by both tools. User-interface thread only.
+#include "tool_shell.h"
+
+#include <commctrl.h>
+#include <stdio.h>
+
+#include "log_view.h"
+#include "port_worker.h"
+#include "serial_port.h"
+
+std::atomic<HINSTANCE> g_instance{nullptr};
+std::atomic<HWND> g_main_window{nullptr};
+std::atomic<HWND> g_front_panel{nullptr};
+std::atomic<HWND> g_log_view{nullptr};
+std::atomic<HWND> g_port_worker_window{nullptr};
+
+static const ShellProfile* s_shell = nullptr;
+
+enum {
+    MAIN_DIALOG_RESOURCE = 103,     // front panel template
+    MAIN_WINDOW_STYLE = 0x96880000, // WS_POPUPWINDOW | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN
+    PROGRESS_INITIAL_MAX = 2048,    // bar range before any transfer: 0..2048
+    PICKER_TEXT_BYTES = 16,         // "COM 255" and its zero
+};
+
+static const char MAIN_CLASS[] = "main32Boot";
+
+const ShellProfile* Shell() { return s_shell; }
+
+void PostMainCommand(unsigned command)
+{
+    PostMessageA(g_main_window.load(), WM_COMMAND, MAKEWPARAM(0, command), 0);
+}
+
+void PostMainClose()
+{
+    PostMessageA(g_main_window.load(), WM_CLOSE, 0, 0);
+}
+
+HWND GetControlRect(HWND dialog, int id, RECT* rect)
+{
+    HWND control = GetDlgItem(dialog, id);
+    if (!control)
+        return nullptr;
+    GetWindowRect(control, rect);
+    POINT corner = {rect->left, rect->top};
+    ScreenToClient(dialog, &corner);
+    rect->left = corner.x;
+    rect->top = corner.y;
+    corner = {rect->right, rect->bottom};
+    ScreenToClient(dialog, &corner);
+    rect->right = corner.x;
+    rect->bottom = corner.y;
+    return control;
+}
+
+// A failure while the panel initialises: once the message loop runs, this
+// acts as a press of "Exit" and the tool ends with exit code 0.
+static INT_PTR FailPanelInit(HWND panel)
+{
+    PostMessageA(panel, WM_COMMAND, MAKEWPARAM(IDC_EXIT, 0), 0);
+    return TRUE;
+}
+
+static INT_PTR InitFrontPanel(HWND panel)
+{
+    RECT place;
+    if (!GetControlRect(panel, LOG_VIEW, &place)) {
+        MessageBoxA(nullptr, "Failed GetControlRect -> LOG_VIEW", "Error", MB_OK);
+        return FailPanelInit(panel);
+    }
+    const long rect[4] = {place.left, place.top, place.right, place.bottom};
+    if (!CreateLogView(panel, rect))
+        return FailPanelInit(panel);  // CreateLogView has shown its box
+    DestroyWindow(GetDlgItem(panel, LOG_VIEW));
+
+    HWND picker = GetDlgItem(panel, IDC_COMPORT);
+    if (!picker) {
+        MessageBoxA(nullptr, "Failed GetDlgItem -> IDC_COMPORT", "Error", MB_OK);
+        return FailPanelInit(panel);
+    }
+    // Picker item k >= 1 stands for port list entry k - 1.
+    int count = EnumComPorts();
+    SendMessageA(picker, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("----"));
+    for (int i = 0; i < count; ++i) {
+        char text[PICKER_TEXT_BYTES];
+        snprintf(text, sizeof text, "COM %i", GetListedPort(i));
+        SendMessageA(picker, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    }
+    SendMessageA(picker, CB_SETCURSEL, 0, 0);
+
+    HWND bar = GetDlgItem(panel, IDC_PROGRESS);
+    if (bar) {
+        SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, PROGRESS_INITIAL_MAX));
+        SendMessageA(bar, PBM_SETSTEP, 1, 0);
+    }
+    return TRUE;
+}
+
+static INT_PTR CALLBACK FrontPanelProc(HWND panel, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        return InitFrontPanel(panel);
+    case WM_COMMAND:
+        if (s_shell->panel_command)
+            s_shell->panel_command(panel, wparam, lparam);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    switch (message) {
+    case WM_CREATE:
+    case WM_SIZE:
+        return 0;
+    case WM_DESTROY:
+        g_main_window = nullptr;
+        PostQuitMessage(0);
+        return 0;
+    case WM_CLOSE:
+        if (s_shell->main_close)
+            s_shell->main_close(window);
+        return 0;
+    case WM_COMMAND:
+        return s_shell->main_command ? s_shell->main_command(window, wparam, lparam) : 0;
+    default:
+        return DefWindowProcA(window, message, wparam, lparam);
+    }
+}
+
+int CreateMainWindow()
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = MainWindowProc;
+    wc.hInstance = g_instance.load();
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+    wc.lpszClassName = MAIN_CLASS;
+    if (!RegisterClassA(&wc))
+        return ErrorBox("Failed register class");
+
+    HWND window = CreateWindowExA(0, MAIN_CLASS, Tool().title, MAIN_WINDOW_STYLE, 0, 0, 0, 0,
+                                  nullptr, nullptr, g_instance.load(), nullptr);
+    g_main_window = window;
+    if (!window)
+        return ErrorBox("Failed create window");
+    return 1;
+}
+
+int CreateMainDialog()
+{
+    HWND panel = CreateDialogParamA(g_instance.load(), MAKEINTRESOURCEA(MAIN_DIALOG_RESOURCE),
+                                    g_main_window.load(), FrontPanelProc, 0);
+    g_front_panel = panel;
+    if (!panel)
+        return ErrorBox("Failed creating MainDialog: %i", static_cast<int>(GetLastError()));
+    return 1;
+}
+
+int RunToolShell(const ShellProfile* shell, HINSTANCE instance)
+{
+    s_shell = shell;
+    SetToolProfile(shell->tool);
+    InitCommonControls();
+
+    // One instance per tool: class and title together, so the two tools
+    // can run side by side.
+    HWND running = FindWindowA(MAIN_CLASS, Tool().title);
+    if (running) {
+        SetActiveWindow(running);
+        SetForegroundWindow(running);
+        return 1;
+    }
+    if (shell->before_windows && !shell->before_windows())
+        return 0;
+
+    g_main_window = nullptr;
+    g_front_panel = nullptr;
+    g_log_view = nullptr;
+    g_port_worker_window = nullptr;
+    g_port_worker_thread = nullptr;
+    g_instance = instance;
+
+    if (!CreateMainWindow())
+        return 0;
+    if (!CreateMainDialog())
+        return 0;
+    if (!StartPortWorker())
+        return 0;
+    if (shell->after_worker)
+        shell->after_worker();
+    ShowWindow(g_front_panel.load(), SW_SHOW);
+
+    // No accelerators and no dialog keyboard handling.
+    MSG msg = {};
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}

@@ -6,7 +6,7 @@ allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|msvcrt|advapi32|shell32|ole32
 check() {  # check EXE FORMAT
   local exe=$1 want=$2
   [ -f "$exe" ] || { echo "missing: $exe"; exit 1; }
-  x86_64-w64-mingw32-objdump -p "$exe" | grep -q "file format $want" || { echo "$exe: not $want"; exit 1; }
+  x86_64-w64-mingw32-objdump -p "$exe" | grep -c "file format $want" >/dev/null || { echo "$exe: not $want"; exit 1; }
   local dlls
   dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print tolower($3)}' | sort -u)
   for d in $dlls; do

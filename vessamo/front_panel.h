@@ -4,17 +4,7 @@
 // calls. Runs on the user-interface thread.
 #pragma once
 
-enum {
-    IDC_COMPORT = 1000,
-    IDC_FLASHEEPROM = 1005,
-    LOG_VIEW = 1006,
-    IDC_EXIT = 1007,
-    IDC_PROGRESS = 1008,
-    ID_PPP_FLASHEEPROM = 40003,
-    ID_PPP_SELECTPORT = 40004,
-    ID_COM_CONNECTED = 40009,
-    ID_COM_FLASHEEPROM = 40012,
-};
+#include "resource.h"  // control and command ids (also read by vessamo.rc)
 
 void OnFlashEeprom();                // main window, ID_PPP_FLASHEEPROM
 void OnSelectPort();                 // main window, ID_PPP_SELECTPORT

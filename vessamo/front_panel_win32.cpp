@@ -1,1 +1,72 @@
-// placeholder
+// vessamo's Win32 glue: the front panel's WM_COMMAND, the main window's
+// WM_COMMAND and WM_CLOSE, the start-up hooks and WinMain. The decisions are
+// made by the platform-free functions of front_panel.h. No control is ever
+// disabled. User-interface thread only.
+#include <windows.h>
+
+#include "eeprom_file.h"
+#include "eeprom_writer.h"
+#include "front_panel.h"
+#include "log_view.h"
+#include "tool_profile.h"
+#include "tool_shell.h"
+
+static void PanelCommand(HWND panel, WPARAM wparam, LPARAM lparam)
+{
+    unsigned control = LOWORD(wparam);
+    unsigned code = HIWORD(wparam);
+    if (code == BN_CLICKED) {
+        if (control == IDC_FLASHEEPROM)
+            PostMainCommand(ID_PPP_FLASHEEPROM);
+        else if (control == IDC_EXIT)
+            PostMainClose();
+        return;
+    }
+    if (code == CBN_SELCHANGE && control == IDC_COMPORT) {
+        int index = static_cast<int>(SendMessageA(reinterpret_cast<HWND>(lparam), CB_GETCURSEL, 0, 0));
+        if (OnPortPicked(index))
+            PostMainCommand(ID_PPP_SELECTPORT);
+    }
+}
+
+static LRESULT MainCommand(HWND window, WPARAM wparam, LPARAM lparam)
+{
+    // Commands from the front panel carry their id in the high word.
+    switch (HIWORD(wparam)) {
+    case ID_PPP_FLASHEEPROM:
+        OnFlashEeprom();
+        return 1;
+    case ID_PPP_SELECTPORT:
+        OnSelectPort();
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+static void MainClose(HWND window)
+{
+    // Always closes, also while a write runs: the process ends with it.
+    DestroyWindow(window);
+}
+
+static void LogDataSize()
+{
+    LogPrint("Успешно загружен файл EEPROM. Размер: %i байт\n", g_eeprom_length);
+}
+
+static const ShellProfile VESSAMO_SHELL = {
+    &VESSAMO_PROFILE,
+    ID_COM_FLASHEEPROM,
+    FlashEeprom,
+    LoadEepromData,
+    LogDataSize,
+    PanelCommand,
+    MainCommand,
+    MainClose,
+};
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    return RunToolShell(&VESSAMO_SHELL, instance);
+}

@@ -1,0 +1,62 @@
+// tool_shell: start-up and windowing skeleton shared by both tools (Win32).
+//
+// Owns the process-wide shell handles, the hidden main window (class
+// "main32Boot", the single-instance rendezvous), the front panel (dialog 103)
+// and its initialisation (log view over LOG_VIEW, port picker, progress bar
+// range), the message loop and the exit code. What differs between the tools
+// comes in through a ShellProfile: the tool profile, the handlers of the
+// front panel's and main window's commands, the port worker's transfer, and
+// two start-up hooks.
+//
+// Runs on the user-interface thread. The handles are written there during
+// start-up (the port worker window by the worker itself, the main window
+// cleared on WM_DESTROY) and read from both threads, hence atomics.
+// Exit codes: 1 when the tool already runs, 0 on a start-up failure, else
+// the quit message's code (0).
+#pragma once
+
+#include <windows.h>
+#include <atomic>
+
+#include "shell_ids.h"
+#include "tool_profile.h"
+
+// Shell handles; the port worker thread handle is g_port_worker_thread
+// (serial_port.h), read by IsPortReady.
+extern std::atomic<HINSTANCE> g_instance;
+extern std::atomic<HWND> g_main_window;
+extern std::atomic<HWND> g_front_panel;
+extern std::atomic<HWND> g_log_view;
+extern std::atomic<HWND> g_port_worker_window;
+
+struct ShellProfile {
+    const ToolProfile* tool;
+    // Port worker: the tool's transfer command (posted) and the transfer.
+    unsigned transfer_command;
+    void (*transfer)();
+    // Before any window: 0 ends start-up with exit code 0. May be nullptr.
+    int (*before_windows)();
+    // Once the port worker is started, before the panel is shown. May be nullptr.
+    void (*after_worker)();
+    // Front panel WM_COMMAND (the dialog procedure answers TRUE itself).
+    void (*panel_command)(HWND panel, WPARAM wparam, LPARAM lparam);
+    // Main window WM_COMMAND (its result is the answer) and WM_CLOSE.
+    LRESULT (*main_command)(HWND window, WPARAM wparam, LPARAM lparam);
+    void (*main_close)(HWND window);
+};
+
+const ShellProfile* Shell();  // the profile RunToolShell was given
+
+// WinMain's body for a tool. Returns the process exit code.
+int RunToolShell(const ShellProfile* shell, HINSTANCE instance);
+
+int  CreateMainWindow();    // 1, or 0 after ErrorBox
+int  CreateMainDialog();    // 1, or 0 after ErrorBox
+// The control's handle, with its outer rectangle in the dialog's client
+// coordinates in *rect; nullptr (rect untouched) when there is no such control.
+HWND GetControlRect(HWND dialog, int id, RECT* rect);
+
+// Front panel to main window: WM_COMMAND with command in the high word.
+void PostMainCommand(unsigned command);
+// "Exit": WM_CLOSE to the main window.
+void PostMainClose();
