@@ -1,1 +1,630 @@
-int main() { return 0; }
+// devsim: a stand-in for the target device on a pseudo-terminal, so that the
+// tools can be tested, measured and shown without the hardware. This file
+// holds the process: options, the pseudo-terminal pair, the poll loop, the
+// reply queue, the transcript and the exit code. See devsim.h.
+#include "devsim.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+DevsimOptions g_opt;
+
+namespace {
+
+enum {
+    READ_CHUNK = 4096,          // bytes taken from the master per read
+    OUT_QUEUE_LIMIT = 65536,    // unread replies kept before dropping, bytes
+    PATH_MAX_BYTES = 512,
+    FINISH_SETTLE_MS = 10,      // --once: the last reply reaches the tool's queue within this
+    FINISH_DRAIN_MS = 2000,     // --once: longest wait for the tool to read the last reply
+};
+
+struct PendingReply {
+    double due_ms;
+    unsigned n;
+    unsigned char bytes[DEVSIM_REPLY_MAX];
+    int hangup;
+};
+
+volatile sig_atomic_t s_stop_signal = 0;
+timespec s_start;
+int s_master = -1;
+int s_slave = -1;                // held open so the master never sees a hangup
+char s_slave_path[PATH_MAX_BYTES];
+int s_link_made = 0;
+FILE* s_transcript = nullptr;
+int s_violations = 0;
+int s_finish = 0;
+std::vector<PendingReply> s_pending;     // in due order (replies are queued in order)
+std::vector<unsigned char> s_out;        // handed to the master, not yet taken
+double s_last_write_ms = -1e9;
+
+void OnStopSignal(int) { s_stop_signal = 1; }
+
+const char HELP_TEXT[] =
+"usage: devsim boot-monitor [options]\n"
+"       devsim eeprom [options]\n"
+"\n"
+"Plays the target device on a pseudo-terminal. The first line of standard\n"
+"output is the device path (the pty slave) that a tool should open. devsim\n"
+"runs until SIGINT or SIGTERM and then exits 0, or 3 when the tool broke the\n"
+"protocol at least once (each violation is reported on stderr), 2 on a bad\n"
+"command line, 1 when the pseudo-terminal or a file could not be set up.\n"
+"\n"
+"Personalities:\n"
+"  boot-monitor  the boot monitor brannik flashes through: sync answer,\n"
+"                identify reply, erase/program/EEPROM-write status replies.\n"
+"                Every frame is checked (start byte, length, command, byte 6,\n"
+"                checksum, addresses rising from 0 in the order erase 0..95,\n"
+"                program 0..383, EEPROM 0..127). A frame with a wrong checksum\n"
+"                gets the bad-checksum reply 0F 03 FF F2 0D, an unknown\n"
+"                command the not-supported reply 0F 03 FF F1 0E. A probe 0x55\n"
+"                where a frame should start begins a new sync.\n"
+"  eeprom        the device side of vessamo's EEPROM write: checks each\n"
+"                133-byte frame (55 83, 18-bit address, 128 data bytes) and\n"
+"                answers 15 bytes: 55 AA 00 and 12 filler bytes.\n"
+"\n"
+"Options:\n"
+"  --link PATH          also make a symbolic link PATH to the device path\n"
+"                       (e.g. a Wine prefix's dosdevices/com3); removed at exit\n"
+"  --once               exit by itself after one complete flash (EEPROM block\n"
+"                       127 answered) or, for eeprom, after --blocks frames\n"
+"  --blocks N           eeprom: frames in one transfer (1..2048)\n"
+"  --sync-after N       answer the N-th probe 0x55 with 0xAA (default 1)\n"
+"  --never-sync         never answer a probe\n"
+"  --version MAJ.MIN    version in the identify reply (default 1.0); the reply\n"
+"                       is 0F 0E F0 0C, 8 filler bytes, MAJ, MIN, FF, 84\n"
+"  --code-out FILE      save the code image written (49152 bytes; bytes never\n"
+"                       erased or programmed read 00, erased ones FF)\n"
+"  --eeprom-out FILE    save the EEPROM written: boot-monitor 1024 bytes;\n"
+"                       eeprom up to the end of the highest block written.\n"
+"                       Unwritten bytes read FF. Images are saved at exit and\n"
+"                       whenever a flash or a --blocks transfer completes.\n"
+"  --reply-delay-ms N   hold every reply back N ms (default 0)\n"
+"  --transcript FILE    log every byte in (<) and out (>) with its time,\n"
+"                       one line per frame or reply: \"+12.345ms < 0F 06 ...\";\n"
+"                       \"!\" lines are violations, \"#\" lines events\n"
+"  --fault PHASE:BLOCK:KIND\n"
+"                       replace the reply to one block (zero-based; for sync\n"
+"                       the zero-based probe of the current sync; identify is\n"
+"                       block 0). Repeatable; each fault fires once.\n"
+"    boot-monitor PHASE: sync, identify, erase, program, eeprom\n"
+"      not-supported    0F 03 FF F1 0E\n"
+"      bad-checksum     0F 03 FF F2 0D\n"
+"      done             0F 03 FF 01 FE (where an identify reply is due)\n"
+"      no-reply         nothing\n"
+"      short1..short4   the first 1..4 bytes of the reply due (not sync)\n"
+"      long6            0F 03 FF 01 FE 00 (not sync)\n"
+"      garbage          3C A5 5A 96 69\n"
+"      wrong-identify   identify reply with data count 0B (identify only)\n"
+"      bad-length       identify reply with length byte 0F (identify only)\n"
+"      hangup           close the line (the master): the tool's writes and\n"
+"                       reads fail from then on\n"
+"    eeprom PHASE: block\n"
+"      dd:ERR, ee, ff:ERR  status DD/EE/FF with error detail ERR (0..255)\n"
+"      status:HEX       any status byte, e.g. status:42\n"
+"      short14          the first 14 bytes of the reply\n"
+"      bad-start        reply whose first byte is AA\n"
+"      long16           the reply and one surplus byte 00, which the tool\n"
+"                       reads as the start of the next reply\n"
+"      silence          no reply\n"
+"      hangup           close the line\n"
+"    Commands answered with a status fault or left unanswered are not\n"
+"    carried out; mangled replies (short, long, garbage) follow a command\n"
+"    that was carried out.\n"
+"\n"
+"Examples:\n"
+"  devsim boot-monitor --once --code-out code.bin --eeprom-out ee.bin\n"
+"  devsim boot-monitor --link ~/.wine/dosdevices/com3 --fault program:17:bad-checksum\n"
+"  devsim eeprom --blocks 8 --once --eeprom-out written.dat --fault block:3:dd:7\n";
+
+int UsageError(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+int UsageError(const char* fmt, ...) {
+    char text[512];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    fprintf(stderr, "devsim: %s (devsim --help explains the options)\n", text);
+    return 0;
+}
+
+// Parses a whole decimal (or 0x hexadecimal with base 0) number up to max.
+int ParseNumber(const char* text, int base, unsigned max, unsigned* value) {
+    if (!text || !*text || *text == '-') return 0;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long v = strtoul(text, &end, base);
+    if (errno || *end || v > max) return 0;
+    *value = (unsigned)v;
+    return 1;
+}
+
+int ParsePhase(const char* name, FaultPhase* phase) {
+    static const struct { const char* name; FaultPhase phase; } PHASES[] = {
+        {"sync", PHASE_SYNC}, {"identify", PHASE_IDENTIFY}, {"erase", PHASE_ERASE},
+        {"program", PHASE_PROGRAM}, {"eeprom", PHASE_EEPROM}, {"block", PHASE_BLOCK},
+    };
+    for (const auto& p : PHASES)
+        if (strcmp(name, p.name) == 0) { *phase = p.phase; return 1; }
+    return 0;
+}
+
+// PHASE:BLOCK:KIND[:ARG]; checks that the kind fits the personality and phase.
+int ParseFault(const char* given, Fault* f) {
+    char text[128];
+    snprintf(text, sizeof text, "%s", given);
+    char* parts[4] = {};
+    int count = 0;
+    for (char* p = text; count < 4;) {
+        parts[count++] = p;
+        char* colon = strchr(p, ':');
+        if (!colon) break;
+        *colon = 0;
+        p = colon + 1;
+    }
+    if (count < 3) return UsageError("--fault %s: expected PHASE:BLOCK:KIND", given);
+    memset(f, 0, sizeof *f);
+    if (!ParsePhase(parts[0], &f->phase)) return UsageError("--fault %s: unknown phase '%s'", given, parts[0]);
+    if (!ParseNumber(parts[1], 10, 0xFFFFFFu, &f->block)) return UsageError("--fault %s: bad block '%s'", given, parts[1]);
+    const char* kind = parts[2];
+    const char* arg = count > 3 ? parts[3] : nullptr;
+    int eeprom_phase = f->phase == PHASE_BLOCK;
+    if (eeprom_phase != !g_opt.boot_monitor)
+        return UsageError("--fault %s: phase '%s' does not belong to this personality", given, parts[0]);
+
+    int takes_arg = 0;
+    if (strcmp(kind, "hangup") == 0) {
+        f->kind = FAULT_HANGUP;
+    } else if (eeprom_phase) {
+        if (strcmp(kind, "dd") == 0 || strcmp(kind, "ff") == 0) {
+            f->kind = FAULT_STATUS;
+            f->arg = kind[0] == 'd' ? 0xDD : 0xFF;
+            takes_arg = 1;
+            if (!ParseNumber(arg, 0, 255, &f->arg2)) return UsageError("--fault %s: %s needs :ERR (0..255)", given, kind);
+        } else if (strcmp(kind, "ee") == 0) {
+            f->kind = FAULT_STATUS;
+            f->arg = 0xEE;
+        } else if (strcmp(kind, "status") == 0) {
+            f->kind = FAULT_STATUS;
+            takes_arg = 1;
+            if (!ParseNumber(arg, 16, 255, &f->arg)) return UsageError("--fault %s: status needs :HEX (00..FF)", given);
+        } else if (strcmp(kind, "short14") == 0) {
+            f->kind = FAULT_SHORT;
+            f->arg = 14;
+        } else if (strcmp(kind, "bad-start") == 0) {
+            f->kind = FAULT_BAD_START;
+        } else if (strcmp(kind, "long16") == 0) {
+            f->kind = FAULT_LONG;
+            f->arg = 16;
+        } else if (strcmp(kind, "silence") == 0) {
+            f->kind = FAULT_SILENCE;
+        }
+    } else {
+        static const struct { const char* name; FaultKind kind; unsigned arg; } KINDS[] = {
+            {"not-supported", FAULT_NOT_SUPPORTED, 0}, {"bad-checksum", FAULT_BAD_CHECKSUM, 0},
+            {"done", FAULT_DONE, 0}, {"no-reply", FAULT_NO_REPLY, 0},
+            {"short1", FAULT_SHORT, 1}, {"short2", FAULT_SHORT, 2}, {"short3", FAULT_SHORT, 3},
+            {"short4", FAULT_SHORT, 4}, {"long6", FAULT_LONG, 6}, {"garbage", FAULT_GARBAGE, 0},
+            {"wrong-identify", FAULT_WRONG_IDENTIFY, 0}, {"bad-length", FAULT_BAD_LENGTH, 0},
+        };
+        for (const auto& k : KINDS)
+            if (strcmp(kind, k.name) == 0) { f->kind = k.kind; f->arg = k.arg; }
+        if ((f->kind == FAULT_WRONG_IDENTIFY || f->kind == FAULT_BAD_LENGTH) && f->phase != PHASE_IDENTIFY)
+            return UsageError("--fault %s: %s belongs to the identify phase", given, kind);
+        if ((f->kind == FAULT_SHORT || f->kind == FAULT_LONG) && f->phase == PHASE_SYNC)
+            return UsageError("--fault %s: the sync answer is one byte; %s does not apply", given, kind);
+    }
+    if (f->kind == FAULT_NONE) return UsageError("--fault %s: unknown kind '%s'", given, kind);
+    if (arg && !takes_arg) return UsageError("--fault %s: %s takes no argument", given, kind);
+    if (f->phase == PHASE_IDENTIFY && f->block != 0) return UsageError("--fault %s: identify has only block 0", given);
+    return 1;
+}
+
+int ParseOptions(int argc, char** argv) {
+    if (argc < 2) return UsageError("name a personality: boot-monitor or eeprom");
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) {
+        fputs(HELP_TEXT, stdout);
+        exit(DEVSIM_EXIT_OK);
+    }
+    if (strcmp(argv[1], "boot-monitor") == 0) g_opt.boot_monitor = 1;
+    else if (strcmp(argv[1], "eeprom") == 0) g_opt.boot_monitor = 0;
+    else return UsageError("unknown personality '%s'", argv[1]);
+    g_opt.sync_after = 1;
+    g_opt.version_major = 1;
+    g_opt.version_minor = 0;
+    for (int i = 2; i < argc; i++) {
+        const char* opt = argv[i];
+        const char* val = i + 1 < argc ? argv[i + 1] : nullptr;
+        int used = 1;  // options that take a value consume it
+        if (strcmp(opt, "--help") == 0 || strcmp(opt, "-h") == 0) {
+            fputs(HELP_TEXT, stdout);
+            exit(DEVSIM_EXIT_OK);
+        } else if (strcmp(opt, "--once") == 0) {
+            g_opt.once = 1; used = 0;
+        } else if (strcmp(opt, "--never-sync") == 0) {
+            if (!g_opt.boot_monitor) return UsageError("--never-sync is a boot-monitor option");
+            g_opt.never_sync = 1; used = 0;
+        } else if (!val) {
+            static const char* const VALUE_OPTIONS[] = {"--link", "--code-out", "--eeprom-out", "--transcript",
+                "--sync-after", "--blocks", "--reply-delay-ms", "--version", "--fault"};
+            for (const char* v : VALUE_OPTIONS)
+                if (strcmp(opt, v) == 0) return UsageError("%s needs a value", opt);
+            return UsageError("%s: unknown option", opt);
+        } else if (strcmp(opt, "--link") == 0) {
+            g_opt.link_path = val;
+        } else if (strcmp(opt, "--code-out") == 0) {
+            if (!g_opt.boot_monitor) return UsageError("--code-out is a boot-monitor option");
+            g_opt.code_out = val;
+        } else if (strcmp(opt, "--eeprom-out") == 0) {
+            g_opt.eeprom_out = val;
+        } else if (strcmp(opt, "--transcript") == 0) {
+            g_opt.transcript = val;
+        } else if (strcmp(opt, "--sync-after") == 0) {
+            if (!g_opt.boot_monitor) return UsageError("--sync-after is a boot-monitor option");
+            if (!ParseNumber(val, 10, 1000000, &g_opt.sync_after) || g_opt.sync_after == 0)
+                return UsageError("--sync-after %s: expected a number from 1", val);
+        } else if (strcmp(opt, "--blocks") == 0) {
+            if (g_opt.boot_monitor) return UsageError("--blocks is an eeprom option");
+            if (!ParseNumber(val, 10, 2048, &g_opt.blocks) || g_opt.blocks == 0)
+                return UsageError("--blocks %s: expected 1..2048", val);
+        } else if (strcmp(opt, "--reply-delay-ms") == 0) {
+            if (!ParseNumber(val, 10, 600000, &g_opt.reply_delay_ms))
+                return UsageError("--reply-delay-ms %s: expected milliseconds", val);
+        } else if (strcmp(opt, "--version") == 0) {
+            if (!g_opt.boot_monitor) return UsageError("--version is a boot-monitor option");
+            char text[32];
+            snprintf(text, sizeof text, "%s", val);
+            char* dot = strchr(text, '.');
+            if (!dot) return UsageError("--version %s: expected MAJOR.MINOR", val);
+            *dot = 0;
+            if (!ParseNumber(text, 10, 255, &g_opt.version_major) || !ParseNumber(dot + 1, 10, 255, &g_opt.version_minor))
+                return UsageError("--version %s: expected MAJOR.MINOR, each 0..255", val);
+        } else if (strcmp(opt, "--fault") == 0) {
+            if (g_opt.fault_count == DEVSIM_MAX_FAULTS) return UsageError("at most %d --fault options", (int)DEVSIM_MAX_FAULTS);
+            if (!ParseFault(val, &g_opt.faults[g_opt.fault_count])) return 0;
+            g_opt.fault_count++;
+        } else {
+            return UsageError("%s: unknown option", opt);
+        }
+        i += used;
+    }
+    if (g_opt.once && !g_opt.boot_monitor && g_opt.blocks == 0)
+        return UsageError("--once needs --blocks N for the eeprom personality");
+    return 1;
+}
+
+// Opens the pseudo-terminal pair, sets the slave raw and keeps it open.
+int OpenPty() {
+    s_master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (s_master < 0 || grantpt(s_master) != 0 || unlockpt(s_master) != 0) {
+        fprintf(stderr, "devsim: cannot open a pseudo-terminal: %s\n", strerror(errno));
+        return 0;
+    }
+    const char* name = ptsname(s_master);
+    if (!name) {
+        fprintf(stderr, "devsim: ptsname: %s\n", strerror(errno));
+        return 0;
+    }
+    snprintf(s_slave_path, sizeof s_slave_path, "%s", name);
+    s_slave = open(s_slave_path, O_RDWR | O_NOCTTY);
+    if (s_slave < 0) {
+        fprintf(stderr, "devsim: cannot open %s: %s\n", s_slave_path, strerror(errno));
+        return 0;
+    }
+    // Raw from the start: with the default line discipline the slave would
+    // echo our replies back to us before the tool sets its own mode.
+    termios t;
+    if (tcgetattr(s_slave, &t) == 0) {
+        cfmakeraw(&t);
+        cfsetispeed(&t, B115200);
+        cfsetospeed(&t, B115200);
+        tcsetattr(s_slave, TCSANOW, &t);
+    }
+    fcntl(s_master, F_SETFL, fcntl(s_master, F_GETFL) | O_NONBLOCK);
+    return 1;
+}
+
+int MakeLink() {
+    if (!g_opt.link_path) return 1;
+    struct stat st;
+    if (lstat(g_opt.link_path, &st) == 0) {
+        // A link left behind by an earlier run is replaced; anything else is kept.
+        if (!S_ISLNK(st.st_mode)) {
+            fprintf(stderr, "devsim: --link %s: exists and is not a symbolic link\n", g_opt.link_path);
+            return 0;
+        }
+        unlink(g_opt.link_path);
+    }
+    if (symlink(s_slave_path, g_opt.link_path) != 0) {
+        fprintf(stderr, "devsim: --link %s: %s\n", g_opt.link_path, strerror(errno));
+        return 0;
+    }
+    s_link_made = 1;
+    return 1;
+}
+
+// Removes the link only while it still points at our device.
+void RemoveLink() {
+    if (!s_link_made) return;
+    char target[PATH_MAX_BYTES];
+    ssize_t n = readlink(g_opt.link_path, target, sizeof target - 1);
+    if (n >= 0) {
+        target[n] = 0;
+        if (strcmp(target, s_slave_path) == 0) unlink(g_opt.link_path);
+    }
+    s_link_made = 0;
+}
+
+void CloseLine() {
+    if (s_master >= 0) close(s_master);
+    if (s_slave >= 0) close(s_slave);
+    s_master = s_slave = -1;
+    s_out.clear();
+}
+
+void WriteOut() {
+    while (!s_out.empty() && s_master >= 0) {
+        ssize_t n = write(s_master, s_out.data(), s_out.size());
+        if (n > 0) {
+            s_last_write_ms = NowMs();
+            s_out.erase(s_out.begin(), s_out.begin() + n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) s_out.clear();
+        break;
+    }
+}
+
+// Hands the replies that are due to the master, in order.
+void SendDueReplies(double now) {
+    size_t done = 0;
+    for (; done < s_pending.size() && s_pending[done].due_ms <= now; done++) {
+        const PendingReply& r = s_pending[done];
+        if (r.hangup) {
+            TranscriptNote("hangup: line closed");
+            CloseLine();
+            continue;
+        }
+        if (s_master < 0) continue;
+        if (r.n == 0) {
+            TranscriptNote("no reply");
+            continue;
+        }
+        TranscriptBytes(now, '>', r.bytes, r.n);
+        if (s_out.size() + r.n > OUT_QUEUE_LIMIT) {
+            TranscriptNote("tool is not reading: %u reply bytes dropped", r.n);
+            continue;
+        }
+        s_out.insert(s_out.end(), r.bytes, r.bytes + r.n);
+    }
+    s_pending.erase(s_pending.begin(), s_pending.begin() + done);
+    WriteOut();
+}
+
+void Personality_Input(const unsigned char* b, unsigned n, double now) {
+    if (g_opt.boot_monitor) BootMonitorInput(b, n, now);
+    else EepromDeviceInput(b, n, now);
+}
+int Personality_Partial() { return g_opt.boot_monitor ? BootMonitorPartial() : EepromDevicePartial(); }
+void Personality_Idle(double now) {
+    if (g_opt.boot_monitor) BootMonitorIdle(now);
+    else EepromDeviceIdle(now);
+}
+void Personality_Save() {
+    if (g_opt.boot_monitor) BootMonitorSave();
+    else EepromDeviceSave();
+}
+
+timespec MsToTimespec(double ms) {
+    if (ms < 0) ms = 0;
+    timespec ts;
+    ts.tv_sec = (time_t)(ms / 1000.0);
+    ts.tv_nsec = (long)((ms - ts.tv_sec * 1000.0) * 1e6);
+    if (ts.tv_nsec >= 1000000000L) ts.tv_nsec = 999999999L;
+    return ts;
+}
+
+// The one loop: wait for input, a due reply or a signal; never sleeps blindly.
+void RunLoop(const sigset_t* wait_mask) {
+    double last_input = NowMs();
+    double hup_quiet_until = 0;
+    double finish_deadline = -1;
+    unsigned char buf[READ_CHUNK];
+    while (!s_stop_signal) {
+        double now = NowMs();
+        SendDueReplies(now);
+        double wait = -1;
+        if (s_finish && s_pending.empty() && s_out.empty()) {
+            // Closing the master drops what the tool has not read yet, so the
+            // last reply must be taken first (or the tool given up on).
+            if (finish_deadline < 0) finish_deadline = now + FINISH_DRAIN_MS;
+            int unread = 0;
+            if (s_slave >= 0 && ioctl(s_slave, FIONREAD, &unread) != 0) unread = 0;
+            if ((unread == 0 && now - s_last_write_ms >= FINISH_SETTLE_MS) || now >= finish_deadline) break;
+            wait = 1;
+        }
+        if (!s_pending.empty()) wait = s_pending.front().due_ms - now;
+        if (Personality_Partial()) {
+            double gap = last_input + DEVSIM_FRAME_GAP_MS - now;
+            if (wait < 0 || gap < wait) wait = gap;
+        }
+        if (now < hup_quiet_until && (wait < 0 || hup_quiet_until - now < wait)) wait = hup_quiet_until - now;
+        pollfd pfd = {s_master, 0, 0};
+        nfds_t nfds = 0;
+        if (s_master >= 0) {
+            nfds = 1;
+            if (now >= hup_quiet_until) pfd.events |= POLLIN;
+            if (!s_out.empty()) pfd.events |= POLLOUT;
+        }
+        timespec ts = MsToTimespec(wait);
+        int rc = ppoll(nfds ? &pfd : nullptr, nfds, wait < 0 ? nullptr : &ts, wait_mask);
+        if (rc < 0) {
+            if (errno == EINTR) continue;
+            fprintf(stderr, "devsim: poll: %s\n", strerror(errno));
+            break;
+        }
+        now = NowMs();
+        if (nfds && (pfd.revents & POLLIN)) {
+            ssize_t n = read(s_master, buf, sizeof buf);
+            if (n > 0) {
+                last_input = now;
+                Personality_Input(buf, (unsigned)n, now);
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                hup_quiet_until = now + 5;  // keeps a hung-up master from spinning the loop
+            }
+        } else if (nfds && (pfd.revents & (POLLHUP | POLLERR))) {
+            hup_quiet_until = now + 5;
+        }
+        if (s_master >= 0 && (pfd.revents & POLLOUT)) WriteOut();
+        if (Personality_Partial() && now - last_input >= DEVSIM_FRAME_GAP_MS) Personality_Idle(now);
+    }
+}
+
+}  // namespace
+
+double NowMs() {
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (t.tv_sec - s_start.tv_sec) * 1000.0 + (t.tv_nsec - s_start.tv_nsec) / 1e6;
+}
+
+void QueueReply(double frame_end_ms, const unsigned char* bytes, unsigned n) {
+    PendingReply r;
+    r.due_ms = frame_end_ms + g_opt.reply_delay_ms;
+    r.n = n < (unsigned)DEVSIM_REPLY_MAX ? n : (unsigned)DEVSIM_REPLY_MAX;
+    if (r.n) memcpy(r.bytes, bytes, r.n);
+    r.hangup = 0;
+    s_pending.push_back(r);
+    if (g_opt.reply_delay_ms == 0) SendDueReplies(NowMs());
+}
+
+void QueueHangup(double frame_end_ms) {
+    PendingReply r;
+    r.due_ms = frame_end_ms + g_opt.reply_delay_ms;
+    r.n = 0;
+    r.hangup = 1;
+    s_pending.push_back(r);
+}
+
+void TranscriptBytes(double at_ms, char direction, const unsigned char* bytes, unsigned n) {
+    if (!s_transcript) return;
+    fprintf(s_transcript, "+%.3fms %c", at_ms, direction);
+    for (unsigned i = 0; i < n; i++) fprintf(s_transcript, " %02X", bytes[i]);
+    fputc('\n', s_transcript);
+}
+
+void TranscriptNote(const char* fmt, ...) {
+    if (!s_transcript) return;
+    char text[512];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    fprintf(s_transcript, "+%.3fms # %s\n", NowMs(), text);
+}
+
+void Violation(const char* fmt, ...) {
+    char text[512];
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(text, sizeof text, fmt, ap);
+    va_end(ap);
+    s_violations++;
+    fprintf(stderr, "devsim: violation: %s\n", text);
+    if (s_transcript) fprintf(s_transcript, "+%.3fms ! %s\n", NowMs(), text);
+}
+
+const Fault* TakeFault(FaultPhase phase, unsigned block) {
+    for (int i = 0; i < g_opt.fault_count; i++) {
+        Fault* f = &g_opt.faults[i];
+        if (!f->fired && f->phase == phase && f->block == block) {
+            f->fired = 1;
+            return f;
+        }
+    }
+    return nullptr;
+}
+
+int SaveImage(const char* path, const unsigned char* bytes, size_t n) {
+    char tmp[PATH_MAX_BYTES + 16];
+    snprintf(tmp, sizeof tmp, "%s.tmp", path);
+    FILE* f = fopen(tmp, "wb");
+    int ok = f && fwrite(bytes, 1, n, f) == n;
+    if (f && fclose(f) != 0) ok = 0;
+    if (ok && rename(tmp, path) != 0) ok = 0;
+    if (!ok) {
+        fprintf(stderr, "devsim: cannot write %s: %s\n", path, strerror(errno));
+        unlink(tmp);
+    }
+    return ok;
+}
+
+void RequestFinish() { s_finish = 1; }
+
+int main(int argc, char** argv) {
+    clock_gettime(CLOCK_MONOTONIC, &s_start);
+    if (!ParseOptions(argc, argv)) return DEVSIM_EXIT_USAGE;
+
+    // The stop signals stay blocked except inside ppoll, so none is lost
+    // between the check of the flag and the wait.
+    sigset_t stop_set, wait_mask;
+    sigemptyset(&stop_set);
+    sigaddset(&stop_set, SIGINT);
+    sigaddset(&stop_set, SIGTERM);
+    sigaddset(&stop_set, SIGHUP);
+    sigprocmask(SIG_BLOCK, &stop_set, &wait_mask);
+    sigdelset(&wait_mask, SIGINT);
+    sigdelset(&wait_mask, SIGTERM);
+    sigdelset(&wait_mask, SIGHUP);
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = OnStopSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    if (g_opt.transcript) {
+        s_transcript = fopen(g_opt.transcript, "w");
+        if (!s_transcript) {
+            fprintf(stderr, "devsim: cannot write %s: %s\n", g_opt.transcript, strerror(errno));
+            return DEVSIM_EXIT_SYSTEM;
+        }
+        setvbuf(s_transcript, nullptr, _IOLBF, 0);  // readable while devsim runs
+    }
+    if (!OpenPty() || !MakeLink()) {
+        CloseLine();
+        return DEVSIM_EXIT_SYSTEM;
+    }
+    if (g_opt.boot_monitor) BootMonitorInit();
+    else EepromDeviceInit();
+
+    printf("%s\n", s_slave_path);
+    fflush(stdout);
+    TranscriptNote("devsim %s on %s", g_opt.boot_monitor ? "boot-monitor" : "eeprom", s_slave_path);
+
+    RunLoop(&wait_mask);
+
+    Personality_Save();
+    RemoveLink();
+    CloseLine();
+    if (s_violations) fprintf(stderr, "devsim: %d protocol violation(s)\n", s_violations);
+    TranscriptNote("exit, %d violation(s)", s_violations);
+    if (s_transcript) fclose(s_transcript);
+    return s_violations ? DEVSIM_EXIT_VIOLATION : DEVSIM_EXIT_OK;
+}

@@ -1,0 +1,111 @@
+// devsim: the device side of both serial protocols on a pseudo-terminal.
+//
+// devsim.cpp owns the process: options, the pseudo-terminal pair, the one
+// poll loop, the reply queue, the transcript, the violation count and the
+// saving of reconstructed images. Two personalities plug into that loop:
+// boot_monitor_sim.cpp (the boot monitor that brannik flashes through) and
+// eeprom_sim.cpp (the device side of vessamo's EEPROM write). Everything runs
+// on the main thread; the personalities only consume bytes and queue replies,
+// they never block, so a reply leaves within a fraction of a millisecond of
+// the frame's last byte (plus --reply-delay-ms).
+#pragma once
+
+#include <cstddef>
+
+enum {
+    DEVSIM_EXIT_OK = 0,           // stopped, no protocol violation seen
+    DEVSIM_EXIT_SYSTEM = 1,       // pseudo-terminal or file could not be set up
+    DEVSIM_EXIT_USAGE = 2,        // bad command line
+    DEVSIM_EXIT_VIOLATION = 3,    // the tool broke the protocol at least once
+    DEVSIM_FRAME_GAP_MS = 20,     // a frame that stalls this long is cut off, ms
+    DEVSIM_MAX_FAULTS = 64,       // --fault options kept
+    DEVSIM_REPLY_MAX = 64,        // longest reply or fault reply, bytes
+};
+
+enum FaultPhase {
+    PHASE_SYNC,
+    PHASE_IDENTIFY,
+    PHASE_ERASE,
+    PHASE_PROGRAM,
+    PHASE_EEPROM,
+    PHASE_BLOCK,   // the EEPROM device's one phase
+};
+
+enum FaultKind {
+    FAULT_NONE,
+    // boot monitor
+    FAULT_NOT_SUPPORTED,
+    FAULT_BAD_CHECKSUM,
+    FAULT_DONE,
+    FAULT_NO_REPLY,
+    FAULT_SHORT,          // arg = 1..4 bytes (boot monitor) or 14 (EEPROM)
+    FAULT_LONG,           // long6 (boot monitor) or long16 (EEPROM)
+    FAULT_GARBAGE,
+    FAULT_WRONG_IDENTIFY,
+    FAULT_BAD_LENGTH,
+    FAULT_HANGUP,         // both personalities
+    // EEPROM device
+    FAULT_STATUS,         // arg = status byte, arg2 = error detail byte
+    FAULT_BAD_START,
+    FAULT_SILENCE,
+};
+
+struct Fault {
+    FaultPhase phase;
+    unsigned block;       // zero-based block, or probe index for sync
+    FaultKind kind;
+    unsigned arg;
+    unsigned arg2;
+    int fired;            // each fault fires once, at the first matching block
+};
+
+struct DevsimOptions {
+    int boot_monitor;          // 1: boot monitor, 0: EEPROM device
+    const char* link_path;
+    int once;
+    unsigned sync_after;       // probe number answered with the sync answer, from 1
+    int never_sync;
+    unsigned version_major;
+    unsigned version_minor;
+    unsigned blocks;           // EEPROM device: frames that make one transfer (0: not set)
+    const char* code_out;
+    const char* eeprom_out;
+    unsigned reply_delay_ms;
+    const char* transcript;
+    Fault faults[DEVSIM_MAX_FAULTS];
+    int fault_count;
+};
+
+extern DevsimOptions g_opt;
+
+// ---- services of devsim.cpp for the personalities --------------------------
+
+double NowMs();                       // monotonic, ms since devsim started
+// Queues bytes to go out --reply-delay-ms after frame_end_ms (n may be 0:
+// a deliberate silence, logged only in the transcript).
+void QueueReply(double frame_end_ms, const unsigned char* bytes, unsigned n);
+void QueueHangup(double frame_end_ms);  // closes the master when due
+void TranscriptBytes(double at_ms, char direction, const unsigned char* bytes, unsigned n);
+void TranscriptNote(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Counts a protocol violation and reports it on stderr and in the transcript.
+void Violation(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Finds the not yet fired fault for phase and block, marks it fired.
+const Fault* TakeFault(FaultPhase phase, unsigned block);
+// Writes n bytes to path through a temporary file and a rename, so a reader
+// never sees half a file. Reports failure on stderr; returns 1/0.
+int SaveImage(const char* path, const unsigned char* bytes, size_t n);
+void RequestFinish();                 // --once: exit once the replies are out
+
+// ---- the personalities -----------------------------------------------------
+
+void BootMonitorInit();
+void BootMonitorInput(const unsigned char* bytes, unsigned n, double now_ms);
+void BootMonitorIdle(double now_ms);   // called when input stayed quiet for the frame gap
+int  BootMonitorPartial();             // 1 while a frame is half received
+void BootMonitorSave();                // writes --code-out and --eeprom-out
+
+void EepromDeviceInit();
+void EepromDeviceInput(const unsigned char* bytes, unsigned n, double now_ms);
+void EepromDeviceIdle(double now_ms);
+int  EepromDevicePartial();
+void EepromDeviceSave();
