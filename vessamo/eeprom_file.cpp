@@ -20,17 +20,17 @@ int LoadEepromData()
 
     long length = GetFileLength(file);
 
+    // Whole blocks only; -1 (length unknown) fails here too.
+    if (length < 0 || (length & (EEPROM_BLOCK_BYTES - 1)) != 0) {
+        fclose(file);
+        return ErrorBox("Wrong EEPROM data size !");
+    }
     // Beyond 2,048 blocks the 18-bit frame address wraps and later blocks
     // would overwrite the first ones: refuse the file instead.
     if (length > EEPROM_MAX_BYTES) {
         fclose(file);
         return ErrorBox("EEPROM data file too large: %ld bytes, at most %d !",
                         length, (int)EEPROM_MAX_BYTES);
-    }
-    // Whole blocks only; -1 (length unknown) fails here too.
-    if (length < 0 || (length & (EEPROM_BLOCK_BYTES - 1)) != 0) {
-        fclose(file);
-        return ErrorBox("Wrong EEPROM data size !");
     }
 
     // One spare byte so that an empty file still gets a buffer.
