@@ -26,9 +26,15 @@ enum {
 // Written by both threads.
 extern std::atomic<int> g_flash_in_progress;
 
-// 1 while FlashFirmware runs (port worker writes it on entry and return).
-// The front panel keeps the tool from closing and from starting a second
-// flash while it is 1.
+// Where FlashFirmware stands; written only by FlashFirmware (port worker).
+// The front panel refuses to close while it is not FLASH_SEQUENCE_NONE,
+// starts no second flash before it is back to FLASH_SEQUENCE_NONE, and
+// ignores "Stop Flash" once it is FLASH_SEQUENCE_PHASES.
+enum {
+    FLASH_SEQUENCE_NONE = 0,      // no sequence running
+    FLASH_SEQUENCE_WAITING = 1,   // prompts, sync and identify: waiting for the device
+    FLASH_SEQUENCE_PHASES = 2,    // erase, program, EEPROM: runs to its end
+};
 extern std::atomic<int> g_flash_sequence_active;
 
 void FlashFirmware();
