@@ -66,7 +66,8 @@ void       PortPurge(PortHandle h);  // abort and drop both directions
 int        PortWrite(PortHandle h, const void* data, unsigned n);  // 1: all n written
 // Reads up to n bytes; returns when n have arrived or when the total read
 // time-out (multiplier * n + constant) has passed since the call began.
-// Returns the count received (fewer than n means the time-out passed), or -1
-// on an I/O error. Callers that follow the device protocols count -1 as 0.
+// Returns the count received (fewer than n means the time-out passed, or an
+// I/O error ended the read after those bytes), or -1 on an I/O error with
+// nothing received. Callers that follow the device protocols count -1 as 0.
 int        PortRead(PortHandle h, void* data, unsigned n);
 void       PortRelease(PortHandle h);  // CloseHandle

@@ -219,6 +219,14 @@ static int64_t NowNs()
     return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
 }
 
+// A read cut short by an I/O error returns the bytes that did arrive, as
+// ReadFile reports them; -1 only when nothing came. The dead line then shows
+// at the next write or read.
+static int ReadEnded(unsigned got)
+{
+    return got > 0 ? (int)got : -1;
+}
+
 int PortRead(PortHandle h, void* data, unsigned n)
 {
     if (!h)
@@ -244,21 +252,21 @@ int PortRead(PortHandle h, void* data, unsigned n)
         if (r < 0) {
             if (errno == EINTR)
                 continue;
-            return -1;
+            return ReadEnded(got);
         }
         if (r == 0)
             continue;  // the deadline is checked at the top
         if (pfd.revents & (POLLERR | POLLNVAL))
-            return -1;
+            return ReadEnded(got);
         if (!(pfd.revents & POLLIN))
-            return -1;  // hang-up with nothing left to read
+            return ReadEnded(got);  // hang-up with nothing left to read
         ssize_t k = read(h->fd, p + got, n - got);
         if (k > 0) {
             got += (unsigned)k;
         } else if (k == 0) {
-            return -1;  // end of file: the peer hung up
+            return ReadEnded(got);  // end of file: the peer hung up
         } else if (errno != EINTR && errno != EAGAIN) {
-            return -1;  // EIO and the like
+            return ReadEnded(got);  // EIO and the like
         }
     }
     return (int)got;

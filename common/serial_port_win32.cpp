@@ -95,7 +95,9 @@ int PortWrite(PortHandle h, const void* data, unsigned n)
 int PortRead(PortHandle h, void* data, unsigned n)
 {
     DWORD got = 0;
-    if (!ReadFile(Device(h), data, n, &got, nullptr))
+    // A failed read still hands over the bytes it reports; -1 only when
+    // nothing came, so an I/O error is never taken for a time-out.
+    if (!ReadFile(Device(h), data, n, &got, nullptr) && got == 0)
         return -1;
     return static_cast<int>(got);
 }

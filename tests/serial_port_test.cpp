@@ -239,6 +239,28 @@ TEST_F(PosixPort, HangUpOfThePeerIsAnErrorNotATimeout)
     PortRelease(h);
 }
 
+TEST_F(PosixPort, BytesThatArrivedBeforeAHangUpAreReturnedAndTheWriteAfterFails)
+{
+    PortHandle h = OpenWithTimeouts(3, 0, 5000);
+    ASSERT_NE(h, nullptr);
+    close(pty.slave);
+    pty.slave = -1;
+    std::thread peer([&] {
+        pty.Send("\x0F\x03\xFF\x01\xFE");
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        close(pty.master);
+        pty.master = -1;
+    });
+    unsigned char buf[6];
+    auto t0 = Clock::now();
+    EXPECT_EQ(PortRead(h, buf, 6), 5);  // a reply, then the line died
+    EXPECT_LT(MsSince(t0), 2500);
+    peer.join();
+    EXPECT_EQ(buf[4], 0xFE);
+    EXPECT_EQ(PortWrite(h, "\x0F\x02\x00\x00", 4), 0);
+    PortRelease(h);
+}
+
 TEST_F(PosixPort, WriteDeliversEveryByteBeyondTheDriverQueue)
 {
     PortHandle h = OpenWithTimeouts(3, 0, 50);
