@@ -21,6 +21,8 @@ enum {
     PORT_WORKER_CLASS_STYLE = CS_PARENTDC | CS_NOCLOSE,  // 0x280
     PORT_WORKER_STYLE = 0xC6000000,  // WS_POPUP | WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, hidden
     PENDING_SLOTS = 16,              // opens/closes parked during one transfer
+    WORKER_START_WAIT_MS = 2000,     // longest wait for a starting worker's window
+    WORKER_START_POLL_MS = 5,
 };
 
 static const char PORT_WORKER_CLASS[] = "comport32loader";
@@ -171,9 +173,27 @@ int StartPortWorker()
     return 1;
 }
 
-static void SendRequest(unsigned command)
+// The worker window, waiting briefly when the thread has started but not
+// yet created it: start-up shows the panel without waiting for the worker,
+// and a port picked at once must not be dropped without a word. A worker
+// whose window creation failed (its thread has ended) or that is gone gives
+// nullptr, and the request is dropped.
+static HWND WorkerWindow()
 {
     HWND worker = g_port_worker_window.load();
+    HANDLE thread = static_cast<HANDLE>(g_port_worker_thread.load());
+    for (unsigned waited = 0; !worker && thread && waited < WORKER_START_WAIT_MS;
+         waited += WORKER_START_POLL_MS) {
+        if (WaitForSingleObject(thread, WORKER_START_POLL_MS) != WAIT_TIMEOUT)
+            break;  // the thread has ended: no window will come
+        worker = g_port_worker_window.load();
+    }
+    return worker;
+}
+
+static void SendRequest(unsigned command)
+{
+    HWND worker = WorkerWindow();
     if (worker)
         SendMessageA(worker, WM_COMMAND, MAKEWPARAM(command, 0), 0);
 }
@@ -184,7 +204,7 @@ void RequestPortClose() { SendRequest(ID_COM_CLOSE); }
 
 void RequestTransfer()
 {
-    HWND worker = g_port_worker_window.load();
+    HWND worker = WorkerWindow();
     const ShellProfile* shell = Shell();
     if (worker && shell)
         PostMessageA(worker, WM_COMMAND, MAKEWPARAM(shell->transfer_command, 0), 0);

@@ -14,6 +14,11 @@
 // returned, in the order the requests came, before any transfer queued
 // behind it. So the port is never closed or changed under a running transfer.
 //
+// Start-up shows the front panel without waiting for the worker's window. A
+// request made in that short interval waits (up to 2 s) for the window
+// instead of being dropped; a request made when the worker could not create
+// its window, or after the window is gone, is dropped without a word.
+//
 // Front panel logic calls these through this header only; native tests link
 // a double of them.
 #pragma once
