@@ -1,1 +1,401 @@
-int main() { return 0; }
+// panel_driver.exe: reads and drives a running tool's windows from another
+// process, for the end-to-end tests under Wine.
+//
+// A console program that reads one command per line on stdin and answers
+// one line on stdout: "ok ..." or "err ...". One driver serves a whole test,
+// so the Wine start-up cost is paid once. It acts as a technician would:
+// it reads what the windows show, clicks buttons, picks port entries,
+// answers message boxes and fills in the open-file dialog. Texts are
+// answered hex-encoded: window texts as the ANSI bytes the driver receives
+// (Windows-1251 under a Russian locale), combo box entries as UTF-8 (they
+// are read with the wide message, since the ANSI one loses all but the
+// first character across processes).
+//
+// Commands (ID is a decimal control identifier on the current panel):
+//   panel TITLE        wait for the front panel titled TITLE, make it current
+//   main TITLE         1 when a main window (main32Boot) titled TITLE exists
+//   worker MS          wait up to MS ms for the port worker's window of the
+//                      current panel's process; 1 when it exists
+//   alive              1 while the current panel exists
+//   gone MS            wait up to MS ms for the current panel to go away
+//   rect               screen rectangle of the current panel
+//   ctl ID             1 when the control exists
+//   text ID            control text (hex)
+//   enabled ID         1 or 0
+//   items ID           count and entries of a combo box (hex UTF-8)
+//   cursel ID          current selection of a combo box
+//   pick ID INDEX      select an entry as a user would (CBN_SELCHANGE)
+//   progress ID        low, high and position of a progress bar
+//   log                text of the log view (hex)
+//   click ID           press a button (nothing when it is disabled)
+//   box MS TITLE       wait up to MS ms for a message box, answer its text
+//   hasbox TITLE       1 when such a message box is up now
+//   boxok TITLE        press OK on that message box
+//   open MS PATH       wait for the open-file dialog, enter PATH, press OK
+//   opencancel MS      wait for the open-file dialog, press Cancel
+//   list               top-level windows (debugging aid)
+//   quit
+#include <windows.h>
+#include <commctrl.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+const UINT SEND_TIMEOUT_MS = 5000;  // longest wait for a tool to answer one message, ms
+const int POLL_MS = 20;             // pause between looks for a window, ms
+const int FILENAME_COMBO_ID = 0x47C;  // file-name field (cmb13) of the open-file dialog
+const int MSGBOX_TEXT_ID = 0xFFFF;    // static holding a message box's text
+
+HWND g_panel = nullptr;
+
+void Answer(const char* fmt, ...) {
+  char buf[512];
+  va_list ap;
+  va_start(ap, fmt);
+  vsnprintf(buf, sizeof buf, fmt, ap);
+  va_end(ap);
+  fputs(buf, stdout);
+  fputc('\n', stdout);
+  fflush(stdout);
+}
+
+// "ok " followed by the bytes in hex, written in pieces: a log can be long.
+void AnswerHex(const char* prefix, const unsigned char* bytes, size_t n) {
+  fputs(prefix, stdout);
+  for (size_t i = 0; i < n; ++i) fprintf(stdout, "%02X", bytes[i]);
+  fputc('\n', stdout);
+  fflush(stdout);
+}
+
+void ClassOf(HWND h, char* out, int size) {
+  out[0] = 0;
+  GetClassNameA(h, out, size);
+}
+
+struct FindArgs {
+  const wchar_t* title;
+  const char* cls;
+  int need_main_owner;
+  int need_visible;
+  HWND found;
+};
+
+BOOL CALLBACK FindTop(HWND h, LPARAM lp) {
+  FindArgs* a = reinterpret_cast<FindArgs*>(lp);
+  char cls[64];
+  ClassOf(h, cls, sizeof cls);
+  if (strcmp(cls, a->cls) != 0) return TRUE;
+  if (a->need_visible && !IsWindowVisible(h)) return TRUE;
+  wchar_t title[256] = {0};
+  GetWindowTextW(h, title, 256);
+  if (wcscmp(title, a->title) != 0) return TRUE;
+  if (a->need_main_owner) {
+    HWND owner = GetWindow(h, GW_OWNER);
+    char ocls[64];
+    ClassOf(owner, ocls, sizeof ocls);
+    if (!owner || strcmp(ocls, "main32Boot") != 0) return TRUE;
+  }
+  a->found = h;
+  return FALSE;
+}
+
+HWND FindTopDialog(const wchar_t* title, int need_main_owner) {
+  FindArgs a = {title, "#32770", need_main_owner, 1, nullptr};
+  EnumWindows(FindTop, reinterpret_cast<LPARAM>(&a));
+  return a.found;
+}
+
+HWND WaitTopDialog(const wchar_t* title, int need_main_owner, int ms) {
+  for (int waited = 0;; waited += POLL_MS) {
+    HWND h = FindTopDialog(title, need_main_owner);
+    if (h || waited >= ms) return h;
+    Sleep(POLL_MS);
+  }
+}
+
+// UTF-8 argument to a wide string.
+void Widen(const char* s, wchar_t* out, int size) {
+  out[0] = 0;
+  MultiByteToWideChar(CP_UTF8, 0, s, -1, out, size);
+}
+
+int Send(HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
+  DWORD_PTR r = 0;
+  if (!SendMessageTimeoutA(h, msg, wp, lp, SMTO_NORMAL, SEND_TIMEOUT_MS, &r)) return 0;
+  if (result) *result = static_cast<LRESULT>(r);
+  return 1;
+}
+
+int SendW(HWND h, UINT msg, WPARAM wp, LPARAM lp, LRESULT* result) {
+  DWORD_PTR r = 0;
+  if (!SendMessageTimeoutW(h, msg, wp, lp, SMTO_NORMAL, SEND_TIMEOUT_MS, &r)) return 0;
+  if (result) *result = static_cast<LRESULT>(r);
+  return 1;
+}
+
+void AnswerWindowText(HWND h) {
+  LRESULT len = 0;
+  if (!Send(h, WM_GETTEXTLENGTH, 0, 0, &len)) { Answer("err timeout"); return; }
+  // The length is counted in the receiver's units: leave room for a wider
+  // conversion on the way back.
+  size_t cap = static_cast<size_t>(len) * 2 + 16;
+  char* buf = static_cast<char*>(calloc(cap, 1));
+  if (!buf) { Answer("err memory"); return; }
+  LRESULT got = 0;
+  if (!Send(h, WM_GETTEXT, cap, reinterpret_cast<LPARAM>(buf), &got)) {
+    free(buf);
+    Answer("err timeout");
+    return;
+  }
+  AnswerHex("ok ", reinterpret_cast<unsigned char*>(buf), strlen(buf));
+  free(buf);
+}
+
+HWND Control(const char* arg) {
+  if (!g_panel) return nullptr;
+  return GetDlgItem(g_panel, atoi(arg));
+}
+
+BOOL CALLBACK FindLog(HWND h, LPARAM lp) {
+  char cls[64];
+  ClassOf(h, cls, sizeof cls);
+  if (_stricmp(cls, "RICHEDIT") == 0 || _strnicmp(cls, "RichEdit", 8) == 0) {
+    *reinterpret_cast<HWND*>(lp) = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The message box's text: its text static, or failing that the longest
+// static text in it.
+BOOL CALLBACK LongestStatic(HWND h, LPARAM lp) {
+  char cls[64];
+  ClassOf(h, cls, sizeof cls);
+  if (_stricmp(cls, "Static") != 0) return TRUE;
+  HWND* best = reinterpret_cast<HWND*>(lp);
+  if (!*best || GetWindowTextLengthA(h) > GetWindowTextLengthA(*best)) *best = h;
+  return TRUE;
+}
+
+HWND BoxText(HWND box) {
+  HWND t = GetDlgItem(box, MSGBOX_TEXT_ID);
+  if (t) return t;
+  EnumChildWindows(box, LongestStatic, reinterpret_cast<LPARAM>(&t));
+  return t;
+}
+
+struct WorkerArgs {
+  DWORD pid;
+  HWND found;
+};
+
+BOOL CALLBACK FindWorker(HWND h, LPARAM lp) {
+  WorkerArgs* a = reinterpret_cast<WorkerArgs*>(lp);
+  char cls[64];
+  ClassOf(h, cls, sizeof cls);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  if (pid == a->pid && strcmp(cls, "comport32loader") == 0) {
+    a->found = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK ListTop(HWND h, LPARAM) {
+  char cls[64];
+  ClassOf(h, cls, sizeof cls);
+  char title[256] = {0};
+  GetWindowTextA(h, title, sizeof title);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  fprintf(stdout, "%p pid=%lu vis=%d class=%s title=", (void*)h, (unsigned long)pid,
+          IsWindowVisible(h) ? 1 : 0, cls);
+  for (const char* p = title; *p; ++p) fprintf(stdout, "%02X", (unsigned char)*p);
+  fputs("; ", stdout);
+  return TRUE;
+}
+
+// Splits "WORD rest": returns rest (may be empty), terminates WORD.
+char* SplitWord(char* s) {
+  while (*s && *s != ' ') ++s;
+  if (!*s) return s;
+  *s++ = 0;
+  return s;
+}
+
+void Run(char* line) {
+  char* arg = SplitWord(line);
+  const char* cmd = line;
+
+  if (strcmp(cmd, "panel") == 0) {
+    wchar_t title[256];
+    Widen(arg, title, 256);
+    HWND h = WaitTopDialog(title, 1, 15000);
+    if (!h) { Answer("err no panel"); return; }
+    g_panel = h;
+    Answer("ok %p", (void*)h);
+  } else if (strcmp(cmd, "main") == 0) {
+    wchar_t title[256];
+    Widen(arg, title, 256);
+    FindArgs a = {title, "main32Boot", 0, 0, nullptr};
+    EnumWindows(FindTop, reinterpret_cast<LPARAM>(&a));
+    Answer("ok %d", a.found ? 1 : 0);
+  } else if (strcmp(cmd, "worker") == 0) {
+    if (!g_panel) { Answer("err no panel"); return; }
+    WorkerArgs a = {0, nullptr};
+    GetWindowThreadProcessId(g_panel, &a.pid);
+    int ms = atoi(arg);
+    for (int waited = 0;; waited += POLL_MS) {
+      EnumWindows(FindWorker, reinterpret_cast<LPARAM>(&a));
+      if (a.found || waited >= ms) break;
+      Sleep(POLL_MS);
+    }
+    Answer("ok %d", a.found ? 1 : 0);
+  } else if (strcmp(cmd, "alive") == 0) {
+    Answer("ok %d", g_panel && IsWindow(g_panel) ? 1 : 0);
+  } else if (strcmp(cmd, "gone") == 0) {
+    int ms = atoi(arg);
+    for (int waited = 0; g_panel && IsWindow(g_panel) && waited < ms; waited += POLL_MS) Sleep(POLL_MS);
+    Answer("ok %d", g_panel && IsWindow(g_panel) ? 0 : 1);
+  } else if (strcmp(cmd, "rect") == 0) {
+    RECT r;
+    if (!g_panel || !GetWindowRect(g_panel, &r)) { Answer("err no panel"); return; }
+    Answer("ok %ld %ld %ld %ld", r.left, r.top, r.right, r.bottom);
+  } else if (strcmp(cmd, "ctl") == 0) {
+    Answer("ok %d", Control(arg) ? 1 : 0);
+  } else if (strcmp(cmd, "text") == 0) {
+    HWND c = Control(arg);
+    if (!c) { Answer("err no control"); return; }
+    AnswerWindowText(c);
+  } else if (strcmp(cmd, "enabled") == 0) {
+    HWND c = Control(arg);
+    if (!c) { Answer("err no control"); return; }
+    Answer("ok %d", IsWindowEnabled(c) ? 1 : 0);
+  } else if (strcmp(cmd, "items") == 0) {
+    HWND c = Control(arg);
+    if (!c) { Answer("err no control"); return; }
+    LRESULT n = 0;
+    if (!SendW(c, CB_GETCOUNT, 0, 0, &n)) { Answer("err timeout"); return; }
+    fprintf(stdout, "ok %d", (int)n);
+    for (int i = 0; i < (int)n; ++i) {
+      wchar_t item[256] = {0};
+      LRESULT len = 0;
+      if (!SendW(c, CB_GETLBTEXTLEN, i, 0, &len) || len < 0 || len >= 256) continue;
+      SendW(c, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item), nullptr);
+      char utf8[1024] = {0};
+      WideCharToMultiByte(CP_UTF8, 0, item, -1, utf8, sizeof utf8, nullptr, nullptr);
+      fputc(' ', stdout);
+      for (const char* p = utf8; *p; ++p) fprintf(stdout, "%02X", (unsigned char)*p);
+    }
+    fputc('\n', stdout);
+    fflush(stdout);
+  } else if (strcmp(cmd, "cursel") == 0) {
+    HWND c = Control(arg);
+    LRESULT sel = 0;
+    if (!c) { Answer("err no control"); return; }
+    if (!Send(c, CB_GETCURSEL, 0, 0, &sel)) { Answer("err timeout"); return; }
+    Answer("ok %d", (int)sel);
+  } else if (strcmp(cmd, "pick") == 0) {
+    char* index = SplitWord(arg);
+    HWND c = Control(arg);
+    if (!c) { Answer("err no control"); return; }
+    if (!IsWindowEnabled(c)) { Answer("ok disabled"); return; }
+    LRESULT r = 0;
+    if (!Send(c, CB_SETCURSEL, atoi(index), 0, &r)) { Answer("err timeout"); return; }
+    if (r == CB_ERR) { Answer("err no entry"); return; }
+    // Posted, as the picker would notify: the panel may block in a request.
+    PostMessageA(g_panel, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(c));
+    Answer("ok");
+  } else if (strcmp(cmd, "progress") == 0) {
+    HWND c = Control(arg);
+    if (!c) { Answer("err no control"); return; }
+    LRESULT lo = 0, hi = 0, pos = 0;
+    if (!Send(c, PBM_GETRANGE, TRUE, 0, &lo) || !Send(c, PBM_GETRANGE, FALSE, 0, &hi) ||
+        !Send(c, PBM_GETPOS, 0, 0, &pos)) {
+      Answer("err timeout");
+      return;
+    }
+    Answer("ok %d %d %d", (int)lo, (int)hi, (int)pos);
+  } else if (strcmp(cmd, "log") == 0) {
+    HWND log = nullptr;
+    if (g_panel) EnumChildWindows(g_panel, FindLog, reinterpret_cast<LPARAM>(&log));
+    if (!log) { Answer("err no log view"); return; }
+    AnswerWindowText(log);
+  } else if (strcmp(cmd, "click") == 0) {
+    HWND c = Control(arg);
+    if (!c) { Answer("err no control"); return; }
+    // A disabled button does not take a press.
+    if (!IsWindowEnabled(c)) { Answer("ok disabled"); return; }
+    // Posted, never sent: the press may open a modal dialog.
+    PostMessageA(c, BM_CLICK, 0, 0);
+    Answer("ok");
+  } else if (strcmp(cmd, "box") == 0) {
+    char* title8 = SplitWord(arg);
+    wchar_t title[256];
+    Widen(title8, title, 256);
+    HWND box = WaitTopDialog(title, 0, atoi(arg));
+    if (!box) { Answer("err no box"); return; }
+    HWND t = BoxText(box);
+    if (!t) { Answer("ok "); return; }
+    char text[1024] = {0};
+    GetWindowTextA(t, text, sizeof text);
+    AnswerHex("ok ", reinterpret_cast<unsigned char*>(text), strlen(text));
+  } else if (strcmp(cmd, "hasbox") == 0) {
+    wchar_t title[256];
+    Widen(arg, title, 256);
+    Answer("ok %d", FindTopDialog(title, 0) ? 1 : 0);
+  } else if (strcmp(cmd, "boxok") == 0) {
+    wchar_t title[256];
+    Widen(arg, title, 256);
+    HWND box = FindTopDialog(title, 0);
+    if (!box) { Answer("err no box"); return; }
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    Answer("ok");
+  } else if (strcmp(cmd, "open") == 0 || strcmp(cmd, "opencancel") == 0) {
+    char* path8 = SplitWord(arg);
+    HWND dlg = WaitTopDialog(L"Open", 0, atoi(arg));
+    if (!dlg) { Answer("err no open dialog"); return; }
+    if (strcmp(cmd, "opencancel") == 0) {
+      PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+      Answer("ok");
+      return;
+    }
+    HWND name = GetDlgItem(dlg, FILENAME_COMBO_ID);
+    if (!name) { Answer("err no file-name field"); return; }
+    wchar_t path[1024];
+    Widen(path8, path, 1024);
+    if (!SendW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path), nullptr)) {
+      Answer("err timeout");
+      return;
+    }
+    PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    Answer("ok");
+  } else if (strcmp(cmd, "list") == 0) {
+    fputs("ok ", stdout);
+    EnumWindows(ListTop, 0);
+    fputc('\n', stdout);
+    fflush(stdout);
+  } else {
+    Answer("err unknown command");
+  }
+}
+
+}  // namespace
+
+int main() {
+  char line[2048];
+  while (fgets(line, sizeof line, stdin)) {
+    size_t n = strlen(line);
+    while (n && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = 0;
+    if (n == 0) continue;
+    if (strcmp(line, "quit") == 0) break;
+    Run(line);
+  }
+  return 0;
+}

@@ -1,0 +1,394 @@
+"""Harness for the end-to-end tests: the real 64-bit exes under Wine on Xvfb,
+driven through their windows by panel_driver.exe, with devsim playing the
+device on a pseudo-terminal linked as COM3.
+
+One Environment per run (display, locales, template Wine prefix); one Session
+per test (a copy of the prefix, its wineserver, the driver, the tools and the
+devsim instances it started), torn down even when the test fails.
+"""
+import os
+import queue
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+
+WINE = '/usr/lib/wine/wine64'
+WINESERVER = '/usr/lib/wine/wineserver'
+
+BRANNIK_TITLE = 'Tarvel Brannik'
+VESSAMO_TITLE = 'Vessamo'
+
+# Control identifiers of the front panels.
+IDC_COMPORT = 1000
+IDC_STARTFLASH = 1002
+IDC_FLASHEEPROM = 1005
+IDC_EXIT = 1007
+IDC_PROGRESS = 1008
+IDC_OPENFILE = 1009
+IDC_STATIC = -1
+
+
+class Environment:
+    """What every session shares: the X display, the locales and the
+    template Wine prefix. Built once per run."""
+
+    def __init__(self, win64_dir, devsim_path):
+        self.win64 = os.path.abspath(win64_dir)
+        self.devsim = os.path.abspath(devsim_path)
+        self.brannik = os.path.join(self.win64, 'brannik', 'brannik.exe')
+        self.vessamo = os.path.join(self.win64, 'vessamo', 'vessamo.exe')
+        self.driver = os.path.join(self.win64, 'tests', 'e2e', 'panel_driver.exe')
+        self.work = tempfile.mkdtemp(prefix='zel-e2e-')
+        self.xvfb = None
+        self.display = None
+        self.locpath = None
+        self.template = os.path.join(self.work, 'template')
+
+    def start(self):
+        self._start_xvfb()
+        self._make_locales()
+        self._make_template()
+
+    def stop(self):
+        if self.xvfb and self.xvfb.poll() is None:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(10)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def _start_xvfb(self):
+        for n in range(91, 200):
+            if os.path.exists('/tmp/.X%d-lock' % n) or os.path.exists('/tmp/.X11-unix/X%d' % n):
+                continue
+            proc = subprocess.Popen(['Xvfb', ':%d' % n, '-screen', '0', '1024x768x24', '-nolisten', 'tcp'],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            for _ in range(100):
+                if os.path.exists('/tmp/.X11-unix/X%d' % n) or proc.poll() is not None:
+                    break
+                time.sleep(0.05)
+            if proc.poll() is None and os.path.exists('/tmp/.X11-unix/X%d' % n):
+                self.xvfb, self.display = proc, ':%d' % n
+                return
+            if proc.poll() is None:
+                proc.kill()
+        raise RuntimeError('no free X display for Xvfb')
+
+    def _make_locales(self):
+        # Wine takes its ANSI code page from the glibc locale; ru_RU gives
+        # 1251, which the log view is read back in. Compiled into our own
+        # folder unless the system has both locales.
+        have = subprocess.run(['locale', '-a'], capture_output=True, text=True).stdout.lower().split()
+        if 'ru_ru.utf8' in have and 'en_us.utf8' in have:
+            return
+        self.locpath = os.path.join(self.work, 'locale')
+        os.makedirs(self.locpath)
+        for name in ('ru_RU', 'en_US'):
+            subprocess.run(['localedef', '-i', name, '-f', 'UTF-8', os.path.join(self.locpath, name + '.UTF-8')],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            if not os.path.isdir(os.path.join(self.locpath, name + '.UTF-8')):
+                raise RuntimeError('localedef %s failed' % name)
+
+    def env(self, prefix, lang='ru_RU.UTF-8'):
+        env = dict(os.environ)
+        for key in list(env):
+            if key.startswith('LC_'):
+                del env[key]
+        env.update(DISPLAY=self.display, WINEPREFIX=prefix, WINEDEBUG='-all', LANG=lang, LC_ALL=lang,
+                   WINEDLLOVERRIDES='mscoree,mshtml=')
+        if self.locpath:
+            env['LOCPATH'] = self.locpath
+        return env
+
+    def _make_template(self):
+        env = self.env(self.template)
+        run = lambda *args: subprocess.run([WINE] + list(args), env=env, stdout=subprocess.DEVNULL,
+                                           stderr=subprocess.DEVNULL, timeout=180)
+        run('wineboot', '-i')
+        # Without a window manager, Wine waits ~2 s on every dialog close
+        # unless its windows are unmanaged.
+        run('reg', 'add', r'HKCU\Software\Wine\X11 Driver', '/v', 'Managed', '/d', 'N', '/f')
+        # A crashing tool must fail its test, not wait behind a crash dialog.
+        run('reg', 'add', r'HKCU\Software\Wine\WineDbg', '/v', 'ShowCrashDialog', '/t', 'REG_DWORD', '/d', '0', '/f')
+        subprocess.run([WINESERVER, '-w'], env=env, timeout=60)
+        if not os.path.exists(os.path.join(self.template, 'system.reg')):
+            raise RuntimeError('wineboot did not make a prefix')
+
+
+class DriverError(AssertionError):
+    pass
+
+
+class Driver:
+    """panel_driver.exe running in the session's prefix, one command per line."""
+
+    def __init__(self, session):
+        self.proc = subprocess.Popen([WINE, session.environment.driver], env=session.env, cwd=session.dir,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+        self.lines = queue.Queue()
+        threading.Thread(target=self._reader, daemon=True).start()
+
+    def _reader(self):
+        for raw in self.proc.stdout:
+            self.lines.put(raw.decode('ascii', 'replace').rstrip('\r\n'))
+        self.lines.put(None)
+
+    def cmd(self, line, timeout=60):
+        self.proc.stdin.write((line + '\n').encode('utf-8'))
+        self.proc.stdin.flush()
+        try:
+            answer = self.lines.get(timeout=timeout)
+        except queue.Empty:
+            raise DriverError('driver gave no answer to %r' % line)
+        if answer is None:
+            raise DriverError('driver ended at %r' % line)
+        if not answer.startswith('ok'):
+            raise DriverError('%s: %s' % (line, answer))
+        return answer[3:]
+
+    def close(self):
+        try:
+            self.proc.stdin.write(b'quit\n')
+            self.proc.stdin.flush()
+        except OSError:
+            pass
+
+    # What a technician sees and does.
+    def panel(self, title):
+        return self.cmd('panel ' + title)
+
+    def main_window(self, title):
+        return self.cmd('main ' + title) == '1'
+
+    def worker(self, ms=10000):
+        return self.cmd('worker %d' % ms, timeout=ms / 1000 + 30) == '1'
+
+    def alive(self):
+        return self.cmd('alive') == '1'
+
+    def gone(self, ms=10000):
+        return self.cmd('gone %d' % ms, timeout=ms / 1000 + 30) == '1'
+
+    def rect(self):
+        return [int(v) for v in self.cmd('rect').split()]
+
+    def text(self, cid):
+        return bytes.fromhex(self.cmd('text %d' % cid)).decode('cp1251')
+
+    def enabled(self, cid):
+        return self.cmd('enabled %d' % cid) == '1'
+
+    def items(self, cid):
+        parts = self.cmd('items %d' % cid).split(' ')
+        return [bytes.fromhex(p).decode('utf-8') for p in parts[1:]]
+
+    def cursel(self, cid):
+        return int(self.cmd('cursel %d' % cid))
+
+    def pick(self, cid, index):
+        return self.cmd('pick %d %d' % (cid, index))
+
+    def pick_text(self, cid, entry):
+        return self.pick(cid, self.items(cid).index(entry))
+
+    def progress(self, cid=IDC_PROGRESS):
+        return tuple(int(v) for v in self.cmd('progress %d' % cid).split())
+
+    def log_bytes(self):
+        return bytes.fromhex(self.cmd('log'))
+
+    def log(self):
+        return normalise(self.log_bytes().decode('cp1251'))
+
+    def click(self, cid):
+        return self.cmd('click %d' % cid)
+
+    def box(self, title, ms=10000):
+        """The text of the message box titled TITLE, or None when none comes."""
+        try:
+            return bytes.fromhex(self.cmd('box %d %s' % (ms, title), timeout=ms / 1000 + 30)).decode('cp1251')
+        except DriverError:
+            return None
+
+    def has_box(self, title):
+        return self.cmd('hasbox ' + title) == '1'
+
+    def box_ok(self, title):
+        return self.cmd('boxok ' + title)
+
+    def open_file(self, path, ms=15000):
+        return self.cmd('open %d %s' % (ms, windows_path(path)), timeout=ms / 1000 + 30)
+
+    def open_cancel(self, ms=15000):
+        return self.cmd('opencancel %d' % ms, timeout=ms / 1000 + 30)
+
+    def wait_log(self, predicate, timeout=30, what='log'):
+        """Polls the log view until PREDICATE(log) holds; returns the log."""
+        return wait_for(lambda: self.log(), predicate, timeout, what)
+
+
+class Devsim:
+    """devsim on a pseudo-terminal, linked into the prefix as a COM port."""
+
+    def __init__(self, path, personality, args, link):
+        self.proc = subprocess.Popen([path, personality, '--link', link] + list(args),
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.stderr = b''
+        first = queue.Queue()
+        threading.Thread(target=lambda: first.put(self.proc.stdout.readline()), daemon=True).start()
+        try:
+            line = first.get(timeout=10)
+        except queue.Empty:
+            line = b''
+        self.pty = line.decode().strip()
+        if not self.pty:
+            self.stop()
+            raise AssertionError('devsim %s gave no pty path: %s' % (personality, self.stderr.decode(errors='replace')))
+        for _ in range(100):
+            if os.path.islink(link):
+                break
+            time.sleep(0.02)
+
+    def stop(self):
+        """Stops devsim; returns its exit code (3 means a protocol violation)."""
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+        try:
+            _, err = self.proc.communicate(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            _, err = self.proc.communicate()
+        self.stderr += err or b''
+        return self.proc.returncode
+
+
+class Session:
+    """One test's Wine prefix with everything started in it."""
+
+    def __init__(self, environment, lang='ru_RU.UTF-8'):
+        self.environment = environment
+        self.dir = tempfile.mkdtemp(dir=environment.work, prefix='s-')
+        self.prefix = os.path.join(self.dir, 'prefix')
+        self.workdir = os.path.join(self.dir, 'work')
+        os.makedirs(self.workdir)
+        clone_prefix(environment.template, self.prefix)
+        self.env = environment.env(self.prefix, lang)
+        self.tools = []
+        self.devsims = []
+        # The driver's start brings the prefix up; only then may test ports
+        # be linked (Wine recreates dosdevices at prefix start).
+        self.driver = Driver(self)
+        try:
+            self.driver.cmd('list')
+        except Exception:
+            self.close()
+            raise
+
+    def dosdevice(self, name):
+        return os.path.join(self.prefix, 'dosdevices', name)
+
+    def link_port(self, name, target):
+        link = self.dosdevice(name)
+        if os.path.lexists(link):
+            os.unlink(link)
+        os.symlink(target, link)
+
+    def devsim(self, personality, *args, port='com3'):
+        link = self.dosdevice(port)
+        if os.path.lexists(link):
+            os.unlink(link)
+        d = Devsim(self.environment.devsim, personality, args, link)
+        self.devsims.append(d)
+        return d
+
+    def launch(self, exe, cwd=None):
+        proc = subprocess.Popen([WINE, exe], env=self.env, cwd=cwd or self.workdir,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.tools.append(proc)
+        return proc
+
+    def brannik(self, settle=True):
+        proc = self.launch(self.environment.brannik)
+        self.driver.panel(BRANNIK_TITLE)
+        if settle:
+            self.driver.worker()
+        return proc
+
+    def vessamo(self, data=None, cwd=None, settle=True):
+        cwd = cwd or self.workdir
+        if data is not None:
+            with open(os.path.join(cwd, 'zel_eeprom.dat'), 'wb') as f:
+                f.write(data)
+        proc = self.launch(self.environment.vessamo, cwd)
+        self.driver.panel(VESSAMO_TITLE)
+        # The panel can show before the port worker's window exists, and a
+        # port pick in that gap is lost; tests other than the one about that
+        # gap wait it out. SETTLE=False acts at once, as a quick user would.
+        if settle:
+            self.driver.worker()
+        return proc
+
+    def screenshot(self, path):
+        left, top, right, bottom = self.driver.rect()
+        geometry = '%dx%d+%d+%d' % (right - left, bottom - top, max(left, 0), max(top, 0))
+        subprocess.run(['import', '-display', self.environment.display, '-window', 'root', '-crop', geometry,
+                        '+repage', path], check=True, timeout=60)
+
+    def close(self):
+        self.driver.close()
+        subprocess.run([WINESERVER, '-k'], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       timeout=60)
+        for proc in self.tools + [self.driver.proc]:
+            try:
+                proc.wait(10)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+        for d in self.devsims:
+            d.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def clone_prefix(template, dest):
+    # Hard links keep the copy cheap (the template is ~700 MB); the registry
+    # files, which wineserver rewrites, are real copies.
+    subprocess.run(['cp', '-al', template, dest], check=True)
+    for name in os.listdir(dest):
+        if name.endswith('.reg'):
+            path = os.path.join(dest, name)
+            os.unlink(path)
+            shutil.copy2(os.path.join(template, name), path)
+
+
+def windows_path(path):
+    return 'Z:' + os.path.abspath(path).replace('/', '\\')
+
+
+def normalise(text):
+    """Line ends as a plain '\\n': the log view may hand back '\\r\\r\\n' or
+    '\\r\\n' for one expanded line feed."""
+    return re.sub(r'\r*\n|\r', '\n', text)
+
+
+def wait_for(get, predicate, timeout, what):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = get()
+        if predicate(value):
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError('timed out waiting for %s; last value: %r' % (what, value))
+        time.sleep(0.15)
+
+
+def wait_exit(proc, timeout=20):
+    try:
+        return proc.wait(timeout)
+    except subprocess.TimeoutExpired:
+        return None

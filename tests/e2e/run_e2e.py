@@ -1,0 +1,477 @@
+#!/usr/bin/env python3
+"""End-to-end tests of brannik and vessamo: the real 64-bit exes under Wine,
+driven through their windows as a technician would, against devsim.
+
+Usage: run_e2e.py --win64 DIR --devsim PATH [--only CLASS[,CLASS...]]
+                  [--screenshots DIR]
+Prints "N passed, M failed" last and exits non-zero on any failure.
+"""
+import argparse
+import os
+import re
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import harness as h  # noqa: E402
+from harness import (IDC_COMPORT, IDC_EXIT, IDC_FLASHEEPROM, IDC_OPENFILE, IDC_PROGRESS,  # noqa: E402
+                     IDC_STARTFLASH, BRANNIK_TITLE, VESSAMO_TITLE)
+
+ENV = None
+SCREENSHOTS = None
+
+# Log texts, as the tools format them (line feeds normalised).
+OPENED_COM3 = 'Открыт порт COM3\n'
+OPENED_COM3_CP1251 = bytes.fromhex('CEF2EAF0FBF220EFEEF0F220434F4D33')
+CLOSED = 'COM порт закрыт.\n'
+EEPROM_SIZE = 'Успешно загружен файл EEPROM. Размер: %d байт\n'
+WRITING = 'Записываем данные ... '
+WRITE_OK = WRITING + 'OK !\n'
+CODE_LOADED = 'Код успешно загружен !\n'
+PROMPTS = '\nВыключите и включите питание устройства.\nПрошивка начнется сразу после включения питания.\n'
+FINAL_PROMPT = 'Выключите и включите питание устройства !\n'
+ERASING = 'Стираем старый код ... '
+PROGRAMMING = 'Прошиваем новый код ... '
+WRITING_EEPROM = 'Прошиваем новый EEPROM ...'
+DONE = 'успешно !\n'
+
+
+def pattern(n_blocks, seed):
+    return bytes((i * 7 + seed + (i >> 7)) & 0xFF for i in range(n_blocks * 128))
+
+
+def make_zel(path, seed=1):
+    code = bytes((i * 13 + seed + (i >> 8)) & 0xFF for i in range(49152))
+    eeprom = bytes((i * 5 + seed) & 0xFF for i in range(1024))
+    with open(path, 'wb') as f:
+        f.write(b'ZEL' + code + b'LEZ' + eeprom)
+    return code, eeprom
+
+
+def read(path):
+    with open(path, 'rb') as f:
+        return f.read()
+
+
+class SessionTest(unittest.TestCase):
+    """Each test gets its own prefix, driver and devsims, torn down always."""
+    lang = 'ru_RU.UTF-8'
+
+    def setUp(self):
+        self.s = h.Session(ENV, self.lang)
+        self.addCleanup(self.s.close)
+        self.d = self.s.driver
+
+    def assertStays(self, get, expected, seconds=1.0):
+        """The value stays as expected for a while (nothing happens later)."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            self.assertEqual(get(), expected)
+            time.sleep(0.2)
+
+
+class StartupTest(SessionTest):
+    def check_common(self, label, action, action_enabled, progress_enabled):
+        d = self.d
+        items = d.items(IDC_COMPORT)
+        self.assertEqual(items[0], '----')
+        self.assertIn('COM 1', items)  # Wine always links com1
+        self.assertIn('COM 3', items)
+        numbers = [int(x.split()[1]) for x in items[1:]]
+        self.assertEqual(numbers, sorted(numbers))
+        self.assertTrue(all(re.fullmatch(r'COM \d+', x) for x in items[1:]), items)
+        self.assertEqual(d.cursel(IDC_COMPORT), 0)
+        self.assertEqual(d.progress(), (0, 2048, 0))
+        self.assertEqual(d.enabled(IDC_PROGRESS), progress_enabled)
+        self.assertEqual(d.text(65535), label)  # the picker's label (IDC_STATIC)
+        self.assertEqual(d.enabled(action), action_enabled)
+        self.assertEqual(d.text(IDC_EXIT), 'Exit')
+        self.assertTrue(d.enabled(IDC_EXIT))
+        self.assertTrue(d.enabled(IDC_COMPORT))
+
+    def test_brannik_panel_at_start(self):
+        self.s.devsim('boot-monitor')
+        self.s.brannik()
+        d = self.d
+        self.assertTrue(d.main_window(BRANNIK_TITLE))
+        self.check_common('Select COM Port', IDC_STARTFLASH, False, False)
+        self.assertEqual(d.text(IDC_STARTFLASH), 'Start Flash')
+        self.assertEqual(d.text(IDC_OPENFILE), 'Open File')
+        self.assertTrue(d.enabled(IDC_OPENFILE))
+        self.assertEqual(d.log(), '')
+        self.assertEqual(d.cmd('ctl 1006'), '0')  # placeholder gone, log view in its place
+
+    def test_vessamo_panel_at_start(self):
+        self.s.devsim('eeprom')
+        self.s.vessamo(pattern(3, 0))
+        d = self.d
+        self.assertTrue(d.main_window(VESSAMO_TITLE))
+        self.check_common('COM Port', IDC_FLASHEEPROM, True, True)
+        self.assertEqual(d.text(IDC_FLASHEEPROM), 'Flash EEPROM')
+        self.assertEqual(d.cmd('ctl %d' % IDC_OPENFILE), '0')
+        # The size line is the first and only line.
+        self.assertEqual(d.log(), EEPROM_SIZE % 384)
+
+    def test_second_instances_exit_and_tools_run_side_by_side(self):
+        first_b = self.s.brannik()
+        first_v = self.s.vessamo(pattern(1, 0))
+        for exe in (ENV.brannik, ENV.vessamo):
+            second = self.s.launch(exe)
+            self.assertEqual(h.wait_exit(second, 30), 1, exe)
+        for title in (BRANNIK_TITLE, VESSAMO_TITLE):
+            self.d.panel(title)
+            self.assertTrue(self.d.alive(), title)
+        self.assertIsNone(first_b.poll())
+        self.assertIsNone(first_v.poll())
+        # Both still work: each ends through its own Exit with code 0.
+        for title, proc in ((BRANNIK_TITLE, first_b), (VESSAMO_TITLE, first_v)):
+            self.d.panel(title)
+            self.d.click(IDC_EXIT)
+            self.assertTrue(self.d.gone())
+            self.assertEqual(h.wait_exit(proc), 0)
+
+    def test_vessamo_without_data_file_shows_error_and_exits_0(self):
+        proc = self.s.launch(ENV.vessamo)  # the work folder has no zel_eeprom.dat
+        self.assertEqual(self.d.box('Vessamo Error', 15000), 'Failed loaded EEPROM file !')
+        self.assertFalse(self.d.main_window(VESSAMO_TITLE))
+        self.d.box_ok('Vessamo Error')
+        self.assertEqual(h.wait_exit(proc), 0)
+
+
+class PortPickTest(SessionTest):
+    def test_picking_com3_logs_the_open_in_windows_1251(self):
+        self.s.devsim('eeprom')
+        self.s.vessamo(pattern(1, 0))
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.d.wait_log(lambda l: l.endswith(OPENED_COM3))
+        raw = self.d.log_bytes()
+        self.assertIn(OPENED_COM3_CP1251 + b'\r', raw)
+        self.assertEqual(self.d.cursel(IDC_COMPORT), 2)
+
+    def test_pick_as_soon_as_the_panel_shows_opens_the_port(self):
+        # A technician may pick the port the moment the panel appears; the
+        # pick must not be lost while the port worker is still starting.
+        self.s.devsim('eeprom')
+        for round_ in range(3):
+            with self.subTest(round=round_):
+                proc = self.s.vessamo(pattern(1, 0), settle=False)
+                self.d.pick_text(IDC_COMPORT, 'COM 3')
+                try:
+                    self.d.wait_log(lambda l: l.endswith(OPENED_COM3), 5)
+                finally:
+                    self.d.click(IDC_EXIT)
+                    self.d.gone()
+                    h.wait_exit(proc)
+
+
+class VessamoTransferTest(SessionTest):
+    def start(self, blocks, *devsim_args):
+        self.data = pattern(blocks, blocks)
+        self.out = os.path.join(self.s.dir, 'eeprom-out.bin')
+        self.transcript = os.path.join(self.s.dir, 'transcript.txt')
+        self.dev = self.s.devsim('eeprom', '--eeprom-out', self.out, '--transcript', self.transcript,
+                                 *devsim_args)
+        self.proc = self.s.vessamo(self.data)
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.d.wait_log(lambda l: l.endswith(OPENED_COM3))
+
+    def test_full_write(self):
+        self.start(64)
+        self.d.click(IDC_FLASHEEPROM)
+        log = self.d.wait_log(lambda l: l.endswith(WRITE_OK))
+        self.assertEqual(log, EEPROM_SIZE % len(self.data) + OPENED_COM3 + WRITE_OK)
+        self.assertEqual(self.d.progress(), (0, 64, 0))
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        self.assertEqual(read(self.out), self.data)
+
+    def test_open_requested_mid_transfer_waits_for_the_transfer(self):
+        self.start(40, '--reply-delay-ms', '60')
+        self.d.click(IDC_FLASHEEPROM)
+        h.wait_for(self.d.progress, lambda p: p[2] >= 5, 30, 'transfer under way')
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        log = self.d.wait_log(lambda l: l.count(OPENED_COM3) == 2, 60)
+        self.assertLess(log.index(WRITE_OK), log.rindex(OPENED_COM3), log)
+        self.assertEqual(log, EEPROM_SIZE % len(self.data) + OPENED_COM3 + WRITE_OK + OPENED_COM3)
+        # The device saw every frame whole and no violation.
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        self.assertEqual(read(self.out), self.data)
+        # devsim writes a violation as "+T.TTTms ! text".
+        violations = [l for l in read(self.transcript).decode(errors='replace').splitlines()
+                      if l.split(' ', 2)[1:2] == ['!']]
+        self.assertEqual(violations, [])
+
+    def test_reply_faults_each_log_their_line_and_keep_progress(self):
+        # (fault, expected log tail, progress position): one tool, a new
+        # devsim per case, the port picked again each time.
+        cases = [
+            ('dd:5', 'Шина данных устройства EEPROM не готова. i = 3, err = 5\n', 3),
+            ('ee', 'Не верный размер переданных данных. i = 3\n', 3),
+            ('ff:7', 'Ошибка записи в микросхему EEPROM. i = 3, err = 7\n', 3),
+            ('short14', 'Неверное количество полученных данных. i = 3, lpSize = 14\n', 3),
+            ('bad-start', re.compile(r'Неверный формат ответной посылки\. i = 3  AA [0-9A-F]{2} [0-9A-F]{2} [0-9A-F]{2}\n$'), 3),
+            ('silence', 'Неверное количество полученных данных. i = 3, lpSize = 0\n', 3),
+            ('status:42', 'OK !\n', 0),
+        ]
+        data = pattern(8, 9)
+        self.s.link_port('com3', '/dev/null')  # listed at start; each case links devsim
+        self.s.vessamo(data)
+        for kind, tail, position in cases:
+            with self.subTest(kind=kind):
+                dev = self.s.devsim('eeprom', '--fault', 'block:3:' + kind)
+                before = self.d.log()
+                self.d.pick_text(IDC_COMPORT, 'COM 3')
+                self.d.wait_log(lambda l: l.endswith(OPENED_COM3) and len(l) > len(before))
+                self.d.click(IDC_FLASHEEPROM)
+                log = self.d.wait_log(lambda l: l.count(WRITING) > before.count(WRITING) and l.endswith('\n'), 30)
+                line = log[log.rindex(WRITING) + len(WRITING):]
+                if isinstance(tail, str):
+                    self.assertEqual(line, tail)
+                else:
+                    self.assertRegex(line, tail)
+                self.assertEqual(self.d.progress(), (0, 8, position))
+                dev.stop()
+
+    def test_dashes_keep_port_open_and_two_presses_run_two_transfers(self):
+        self.start(16)
+        self.d.click(IDC_FLASHEEPROM)
+        self.d.wait_log(lambda l: l.endswith(WRITE_OK))
+        self.d.pick(IDC_COMPORT, 0)
+        self.assertStays(self.d.log, EEPROM_SIZE % len(self.data) + OPENED_COM3 + WRITE_OK, 0.6)
+        self.d.click(IDC_FLASHEEPROM)
+        self.d.click(IDC_FLASHEEPROM)
+        log = self.d.wait_log(lambda l: l.count(WRITE_OK) == 3, 30)
+        self.assertEqual(log, EEPROM_SIZE % len(self.data) + OPENED_COM3 + WRITE_OK * 3)
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        frames = [l for l in read(self.transcript).decode(errors='replace').splitlines() if ' < 55 83' in l]
+        self.assertEqual(len(frames), 48)
+
+    def test_flash_without_port_does_nothing_and_exit_mid_transfer_ends_at_once(self):
+        self.data = pattern(60, 3)
+        self.dev = self.s.devsim('eeprom', '--reply-delay-ms', '80')
+        proc = self.s.vessamo(self.data)
+        self.d.click(IDC_FLASHEEPROM)
+        self.assertStays(self.d.log, EEPROM_SIZE % len(self.data), 0.6)
+        self.assertEqual(self.d.progress(), (0, 2048, 0))
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.d.wait_log(lambda l: l.endswith(OPENED_COM3))
+        self.d.click(IDC_FLASHEEPROM)
+        h.wait_for(self.d.progress, lambda p: p[2] >= 3, 30, 'transfer under way')
+        self.d.click(IDC_EXIT)
+        self.assertTrue(self.d.gone(3000), 'Exit during a transfer did not end the tool at once')
+        self.assertEqual(h.wait_exit(proc), 0)
+
+
+class BrannikTest(SessionTest):
+    def setUp(self):
+        super().setUp()
+        self.zel = os.path.join(self.s.dir, 'fw.zel')
+        self.code, self.eeprom = make_zel(self.zel)
+
+    def load(self, path):
+        before = self.d.log()
+        self.d.click(IDC_OPENFILE)
+        self.d.open_file(path)
+        return before
+
+    def ready(self, *devsim_args):
+        self.dev = self.s.devsim('boot-monitor', *devsim_args)
+        self.proc = self.s.brannik()
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.d.wait_log(lambda l: l.endswith(OPENED_COM3))
+        self.assertFalse(self.d.enabled(IDC_STARTFLASH))
+        self.load(self.zel)
+        self.d.wait_log(lambda l: l.endswith(CODE_LOADED))
+        self.assertButton(True)
+
+    def panel_state(self):
+        d = self.d
+        return (d.text(IDC_STARTFLASH), d.enabled(IDC_STARTFLASH), d.enabled(IDC_COMPORT), d.enabled(IDC_OPENFILE))
+
+    def assertButton(self, enabled):
+        # The panel enables the button 50 ms after the open's log line.
+        h.wait_for(lambda: self.d.enabled(IDC_STARTFLASH), lambda e: e == enabled, 5, 'Start Flash enabled=%s' % enabled)
+
+    IDLE = ('Start Flash', True, True, True)
+    STARTED = ('Stop Flash', True, False, False)
+
+    def test_full_flash(self):
+        code_out = os.path.join(self.s.dir, 'code.bin')
+        eeprom_out = os.path.join(self.s.dir, 'eeprom.bin')
+        self.ready('--sync-after', '3', '--version', '2.7', '--code-out', code_out, '--eeprom-out', eeprom_out)
+        self.d.click(IDC_STARTFLASH)
+        h.wait_for(self.panel_state, lambda s: s[0] == 'Stop Flash', 10, 'Stop Flash label')
+        self.assertFalse(self.d.enabled(IDC_COMPORT))
+        self.assertFalse(self.d.enabled(IDC_OPENFILE))
+        # Exit is refused while the flash runs.
+        self.d.click(IDC_EXIT)
+        time.sleep(0.5)
+        self.assertTrue(self.d.alive())
+        h.wait_for(self.d.progress, lambda p: p[1] == 384 and p[2] > 0, 60, 'programming phase')
+        self.assertEqual(self.panel_state(), ('Stop Flash', False, False, False))
+        log = self.d.wait_log(lambda l: l.endswith(FINAL_PROMPT), 180)
+        self.assertEqual(log, OPENED_COM3 + CODE_LOADED + PROMPTS + 'Обнаружен загрузчик версии: 2.7 \n' +
+                         ERASING + DONE + PROGRAMMING + DONE + WRITING_EEPROM + DONE + FINAL_PROMPT)
+        self.assertEqual(self.d.progress()[2], 0)
+        self.assertEqual(self.panel_state(), self.IDLE)
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        self.assertEqual(read(code_out), self.code)
+        self.assertEqual(read(eeprom_out), self.eeprom)
+        self.d.click(IDC_EXIT)
+        self.assertTrue(self.d.gone())
+        self.assertEqual(h.wait_exit(self.proc), 0)
+
+    def test_phase_failure_keeps_progress_and_restores_panel(self):
+        self.ready('--fault', 'program:17:bad-checksum')
+        self.d.click(IDC_STARTFLASH)
+        log = self.d.wait_log(lambda l: 'i = 17' in l, 90)
+        h.wait_for(self.panel_state, lambda s: s == self.IDLE, 10, 'panel restore')
+        log = self.d.log()
+        self.assertTrue(log.endswith(PROGRAMMING + '\nНе верная контрольная сумма комманды. i = 17\n'), log)
+        self.assertNotIn(WRITING_EEPROM, log)
+        self.assertNotIn(FINAL_PROMPT, log)
+        self.assertEqual(self.d.progress(), (0, 384, 17))
+
+    def test_stop_while_probing_then_exit(self):
+        transcript = os.path.join(self.s.dir, 'transcript.txt')
+        self.ready('--never-sync', '--transcript', transcript)
+        self.d.click(IDC_STARTFLASH)
+        self.d.wait_log(lambda l: l.endswith(PROMPTS), 10)
+        self.assertEqual(self.panel_state(), self.STARTED)
+        time.sleep(0.5)
+        self.d.click(IDC_STARTFLASH)
+        h.wait_for(self.panel_state, lambda s: s == self.IDLE, 5, 'idle after Stop Flash')
+        self.assertStays(self.d.log, OPENED_COM3 + CODE_LOADED + PROMPTS, 1.0)
+        self.dev.stop()
+        sent = [l for l in read(transcript).decode(errors='replace').splitlines() if ' < ' in l]
+        self.assertTrue(sent)
+        # Only sync probes went out.
+        self.assertTrue(all(set(l.split(' < ')[1].split()) == {'55'} for l in sent), sent[:5])
+        self.d.click(IDC_EXIT)
+        self.assertTrue(self.d.gone())
+        self.assertEqual(h.wait_exit(self.proc), 0)
+
+    def test_port_choices(self):
+        # "----" with no port, then with one; the open port picked again; a
+        # port whose open fails (com4 -> /dev/null fails at GetCommState).
+        self.s.link_port('com4', '/dev/null')
+        self.ready()
+        d = self.d
+        base = OPENED_COM3 + CODE_LOADED
+        d.pick_text(IDC_COMPORT, 'COM 3')
+        log = d.wait_log(lambda l: l == base + CLOSED + OPENED_COM3)
+        self.assertButton(True)
+        d.pick(IDC_COMPORT, 0)
+        log = d.wait_log(lambda l: l == base + CLOSED + OPENED_COM3 + CLOSED)
+        self.assertButton(False)
+        d.pick(IDC_COMPORT, 0)
+        self.assertStays(d.log, log, 0.6)
+        self.assertButton(False)
+        d.pick_text(IDC_COMPORT, 'COM 3')
+        log = d.wait_log(lambda l: l == base + CLOSED + OPENED_COM3 + CLOSED + OPENED_COM3)
+        self.assertButton(True)
+        d.pick_text(IDC_COMPORT, 'COM 4')
+        log = d.wait_log(lambda l: l.endswith(CLOSED + 'Failed GetCommState() - COM4\n'))
+        self.assertButton(False)
+        d.click(IDC_STARTFLASH)
+        self.assertStays(d.log, log, 0.5)
+
+    def test_open_dialog_cancel_and_bad_file_after_good(self):
+        self.ready()
+        d = self.d
+        log = d.log()
+        d.click(IDC_OPENFILE)
+        d.open_cancel()
+        self.assertStays(d.log, log, 0.6)
+        self.assertEqual(self.panel_state(), self.IDLE)
+        bad = os.path.join(self.s.dir, 'short.zel')
+        with open(bad, 'wb') as f:
+            f.write(read(self.zel)[:-1])
+        self.load(bad)
+        self.assertEqual(d.box('Brannik Error', 15000), 'Wrong size of ZEL binary flash !')
+        d.box_ok('Brannik Error')
+        h.wait_for(lambda: d.has_box('Brannik Error'), lambda b: not b, 10, 'error box gone')
+        self.assertEqual(self.panel_state(), self.IDLE)
+        d.click(IDC_STARTFLASH)  # no image loaded: the press does nothing
+        self.assertStays(self.panel_state, self.IDLE, 0.6)
+        self.assertEqual(d.log(), log)
+
+
+class ScreenshotTest(SessionTest):
+    """Both panels after a port pick, in the locale of the subclass."""
+
+    def shoot(self, tool, name):
+        if tool == 'brannik':
+            self.s.devsim('boot-monitor')
+            self.s.brannik()
+        else:
+            self.s.devsim('eeprom')
+            self.s.vessamo(pattern(16, 0))
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        # Under code page 1252 the Cyrillic reads back from outside as '?'.
+        self.d.wait_log(lambda l: l.endswith(' COM3\n'))
+        time.sleep(0.5)
+        if SCREENSHOTS:
+            os.makedirs(SCREENSHOTS, exist_ok=True)
+            self.s.screenshot(os.path.join(SCREENSHOTS, '%s-%s.png' % (tool, name)))
+
+
+class ScreenshotEnglishTest(ScreenshotTest):
+    lang = 'en_US.UTF-8'
+
+    def test_brannik(self):
+        self.shoot('brannik', 'en')
+
+    def test_vessamo(self):
+        self.shoot('vessamo', 'en')
+
+
+class ScreenshotRussianTest(ScreenshotTest):
+    def test_brannik(self):
+        self.shoot('brannik', 'ru')
+
+    def test_vessamo(self):
+        self.shoot('vessamo', 'ru')
+
+
+ALL = [StartupTest, PortPickTest, VessamoTransferTest, BrannikTest, ScreenshotEnglishTest, ScreenshotRussianTest]
+
+
+def main():
+    global ENV, SCREENSHOTS
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--win64', required=True)
+    parser.add_argument('--devsim', required=True)
+    parser.add_argument('--only', default='', help='comma-separated test classes or Class.test names')
+    parser.add_argument('--screenshots', default='', help='folder for the panel screenshots')
+    args = parser.parse_args()
+    SCREENSHOTS = args.screenshots or None
+
+    loader = unittest.TestLoader()
+    suite = unittest.TestSuite()
+    if args.only:
+        module = sys.modules[__name__]
+        for name in args.only.split(','):
+            suite.addTests(loader.loadTestsFromName(name, module))
+    else:
+        for cls in ALL:
+            suite.addTests(loader.loadTestsFromTestCase(cls))
+
+    ENV = h.Environment(args.win64, args.devsim)
+    try:
+        ENV.start()
+        result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
+    finally:
+        ENV.stop()
+    # A test with failing subtests counts once.
+    failed = len({getattr(t, 'test_case', t).id() for t, _ in result.failures + result.errors})
+    passed = result.testsRun - failed - len(result.skipped)
+    line = '%d passed, %d failed' % (passed, failed)
+    if result.skipped:
+        line += ', %d skipped' % len(result.skipped)
+    print(line)
+    return 1 if failed or not result.wasSuccessful() else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
