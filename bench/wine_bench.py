@@ -1,0 +1,265 @@
+#!/usr/bin/env python3
+"""Benchmarks of the real 64-bit exes under Wine against devsim.
+
+    wine_bench.py --win64 DIR --devsim PATH [--runs N] [--eeprom-blocks N]
+
+Measures, through the end-to-end harness (Xvfb, a Wine prefix, ru_RU,
+panel_driver.exe):
+
+  start-up      launch of the exe to its front panel being shown (median
+                of N runs per tool; the driver looks every 20 ms)
+  full flash    brannik, from "Start Flash" to the final prompt in the log,
+                and on the line from the first probe to the last reply
+                (devsim's transcript), against the protocol floor: every
+                command exchange and the identify read wait out the 50 ms
+                read time-out, and so does every probe left unanswered
+  EEPROM write  vessamo, line time per 128-byte block (transcript) and
+                press-to-"OK !" time
+  probing CPU   CPU time (user + system, /proc/PID/stat) of the brannik
+                process and of the prefix's wineserver over 5 s of probing
+                for a device that never answers
+
+Prints one line per figure and a Markdown table at the end. The timings
+depend on the machine; nothing here asserts a bound.
+"""
+import argparse
+import os
+import platform
+import re
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'e2e'))
+sys.path.insert(0, os.path.join(HERE, '..', 'scripts'))
+import harness as h  # noqa: E402
+from harness import IDC_COMPORT, IDC_EXIT, IDC_FLASHEEPROM, IDC_OPENFILE, IDC_STARTFLASH  # noqa: E402
+import make_samples  # noqa: E402
+
+READ_TIMEOUT_S = 0.050       # brannik's total read time-out for every read
+EXCHANGES = 96 + 384 + 128   # erase, program and EEPROM-write blocks of one flash
+SYNC_AFTER = 3               # devsim answers the third probe: two wait out the time-out
+PROBE_WINDOW_S = 5.0         # probing time over which CPU is measured
+OPENED_COM3 = 'Открыт порт COM3\n'
+CODE_LOADED = 'Код успешно загружен !\n'
+FINAL_PROMPT = 'Выключите и включите питание устройства !\n'
+PROMPT2 = 'Прошивка начнется сразу после включения питания.\n'
+TICKS = os.sysconf('SC_CLK_TCK')
+STAMP = re.compile(r'^\+([0-9.]+)ms ([<>])')
+
+
+def transcript_span(path):
+    """Seconds from the first byte the tool sent to the last reply, and the
+    number of lines the tool sent (frames and probes)."""
+    first = last = None
+    sent = 0
+    with open(path, encoding='ascii', errors='replace') as f:
+        for line in f:
+            m = STAMP.match(line)
+            if not m:
+                continue
+            t = float(m.group(1)) / 1000.0
+            if m.group(2) == '<':
+                sent += 1
+                if first is None:
+                    first = t
+            else:
+                last = t
+    return (last - first if first is not None and last is not None else None), sent
+
+
+def cpu_seconds(pid):
+    with open('/proc/%d/stat' % pid) as f:
+        fields = f.read().rsplit(')', 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / TICKS  # utime + stime
+
+
+def wineserver_pid(prefix):
+    """The wineserver serving PREFIX (found through its environment)."""
+    want = ('WINEPREFIX=' + prefix).encode()
+    for name in os.listdir('/proc'):
+        if not name.isdigit():
+            continue
+        try:
+            with open('/proc/%s/comm' % name) as f:
+                if not f.read().strip().startswith('wineserver'):
+                    continue
+            with open('/proc/%s/environ' % name, 'rb') as f:
+                if want in f.read().split(b'\0'):
+                    return int(name)
+        except OSError:
+            continue
+    return None
+
+
+def bench_startup(env, runs):
+    out = {}
+    for tool in ('brannik', 'vessamo'):
+        times = []
+        for _ in range(runs):
+            s = h.Session(env)
+            try:
+                if tool == 'vessamo':
+                    with open(os.path.join(s.workdir, 'zel_eeprom.dat'), 'wb') as f:
+                        f.write(make_samples.eeprom_data(16))
+                t0 = time.monotonic()
+                s.launch(env.brannik if tool == 'brannik' else env.vessamo)
+                s.driver.panel(h.BRANNIK_TITLE if tool == 'brannik' else h.VESSAMO_TITLE)
+                times.append(time.monotonic() - t0)
+                s.driver.click(IDC_EXIT)
+                s.driver.gone()
+            finally:
+                s.close()
+        out[tool] = statistics.median(times)
+        print('start-up to shown panel, %s: median %.2f s of %d (%s)' %
+              (tool, out[tool], runs, ', '.join('%.2f' % t for t in times)), flush=True)
+    return out
+
+
+def brannik_ready(s, zel, *devsim_args):
+    dev = s.devsim('boot-monitor', *devsim_args)
+    proc = s.brannik()
+    d = s.driver
+    d.pick_text(IDC_COMPORT, 'COM 3')
+    d.wait_log(lambda t: t.endswith(OPENED_COM3))
+    d.click(IDC_OPENFILE)
+    d.open_file(zel)
+    d.wait_log(lambda t: t.endswith(CODE_LOADED))
+    return dev, proc
+
+
+def bench_flash(env, zel):
+    s = h.Session(env)
+    try:
+        transcript = os.path.join(s.dir, 'flash.txt')
+        dev, _ = brannik_ready(s, zel, '--sync-after', str(SYNC_AFTER), '--transcript', transcript)
+        t0 = time.monotonic()
+        s.driver.click(IDC_STARTFLASH)
+        log = h.wait_for(s.driver.log, lambda t: t.endswith(FINAL_PROMPT) or ' i = ' in t, 300, 'the flash')
+        wall = time.monotonic() - t0
+        if not log.endswith(FINAL_PROMPT):
+            raise AssertionError('flash failed: %r' % log[-200:])
+        s.driver.click(IDC_EXIT)
+        s.driver.gone()
+        dev.stop()
+        line, sent = transcript_span(transcript)
+    finally:
+        s.close()
+    floor = (EXCHANGES + 1 + (SYNC_AFTER - 1)) * READ_TIMEOUT_S
+    print('full flash: %.2f s press to final prompt; %.2f s on the line (%d frames and probes sent); '
+          'floor %.2f s; line time over the floor %.1f ms per exchange' %
+          (wall, line, sent, floor, (line - floor) * 1000 / (EXCHANGES + 1)), flush=True)
+    return {'wall': wall, 'line': line, 'floor': floor, 'sent': sent}
+
+
+def bench_eeprom(env, blocks):
+    s = h.Session(env)
+    try:
+        transcript = os.path.join(s.dir, 'eeprom.txt')
+        dev = s.devsim('eeprom', '--blocks', str(blocks), '--transcript', transcript)
+        proc = s.vessamo(make_samples.eeprom_data(blocks))
+        d = s.driver
+        d.pick_text(IDC_COMPORT, 'COM 3')
+        d.wait_log(lambda t: t.endswith(OPENED_COM3))
+        t0 = time.monotonic()
+        d.click(IDC_FLASHEEPROM)
+        log = h.wait_for(d.log, lambda t: t.endswith('OK !\n') or ' i = ' in t, 300, 'the EEPROM write')
+        wall = time.monotonic() - t0
+        if not log.endswith('OK !\n'):
+            raise AssertionError('EEPROM write failed: %r' % log[-200:])
+        d.click(IDC_EXIT)
+        d.gone()
+        h.wait_exit(proc)
+        dev.stop()
+        line, sent = transcript_span(transcript)
+    finally:
+        s.close()
+    print('EEPROM write, %d blocks: %.3f s on the line = %.2f ms per block (%d frames); %.2f s press to "OK !"' %
+          (blocks, line, line * 1000 / blocks, sent, wall), flush=True)
+    return {'blocks': blocks, 'line': line, 'per_block_ms': line * 1000 / blocks, 'wall': wall}
+
+
+def bench_probing(env, zel):
+    s = h.Session(env)
+    try:
+        transcript = os.path.join(s.dir, 'probe.txt')
+        dev, proc = brannik_ready(s, zel, '--never-sync', '--transcript', transcript)
+        server = wineserver_pid(s.prefix)
+        s.driver.click(IDC_STARTFLASH)
+        s.driver.wait_log(lambda t: t.endswith(PROMPT2))
+        time.sleep(1.0)  # let probing settle
+        c0, w0, t0 = cpu_seconds(proc.pid), cpu_seconds(server) if server else 0.0, time.monotonic()
+        time.sleep(PROBE_WINDOW_S)
+        c1, w1, t1 = cpu_seconds(proc.pid), cpu_seconds(server) if server else 0.0, time.monotonic()
+        s.driver.click(IDC_STARTFLASH)  # "Stop Flash"
+        h.wait_for(lambda: s.driver.text(IDC_STARTFLASH), lambda t: t == 'Start Flash', 10, 'Start Flash')
+        time.sleep(0.3)
+        s.driver.click(IDC_EXIT)
+        s.driver.gone()
+        dev.stop()
+        _, sent = transcript_span(transcript)
+    finally:
+        s.close()
+    span = t1 - t0
+    tool_pct = (c1 - c0) * 100 / span
+    server_pct = (w1 - w0) * 100 / span if server else float('nan')
+    print('probing for a silent device: brannik %.1f %% of one core, wineserver %.1f %% over %.1f s; '
+          '%d probes in the whole wait' % (tool_pct, server_pct, span, sent), flush=True)
+    return {'tool_pct': tool_pct, 'server_pct': server_pct, 'probes': sent}
+
+
+def cpu_model():
+    try:
+        with open('/proc/cpuinfo') as f:
+            for line in f:
+                if line.startswith('model name'):
+                    return line.split(':', 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or 'unknown'
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument('--win64', required=True)
+    p.add_argument('--devsim', required=True)
+    p.add_argument('--runs', type=int, default=3, help='start-up runs per tool')
+    p.add_argument('--eeprom-blocks', type=int, default=256)
+    args = p.parse_args()
+    sys.stdout.reconfigure(encoding='utf-8')
+    env = h.Environment(args.win64, args.devsim)
+    try:
+        env.start()
+        zel = os.path.join(env.work, 'bench.zel')
+        with open(zel, 'wb') as f:
+            f.write(make_samples.zel_image())
+        start = bench_startup(env, args.runs)
+        flash = bench_flash(env, zel)
+        eeprom = bench_eeprom(env, args.eeprom_blocks)
+        probe = bench_probing(env, zel)
+    finally:
+        env.stop()
+
+    print()
+    print('%s, %d cores (nproc), %s' % (time.strftime('%Y-%m-%d'), os.cpu_count(), cpu_model()))
+    print()
+    print('| figure | measured | reference |')
+    print('|---|---|---|')
+    print('| start-up to shown panel, brannik | %.2f s (median of %d) | |' % (start['brannik'], args.runs))
+    print('| start-up to shown panel, vessamo | %.2f s (median of %d) | |' % (start['vessamo'], args.runs))
+    print('| full flash on the line (first probe to last reply) | %.2f s | floor %.2f s: (608 exchanges + identify + %d unanswered probes) x 50 ms |'
+          % (flash['line'], flash['floor'], SYNC_AFTER - 1))
+    print('| full flash, "Start Flash" to final prompt | %.2f s | |' % flash['wall'])
+    print('| over the floor, per exchange | %.1f ms | |' % ((flash['line'] - flash['floor']) * 1000 / (EXCHANGES + 1)))
+    print('| EEPROM write per 128-byte block | %.2f ms (%d blocks) | 1.6 ms of line time at a real 921600 baud |'
+          % (eeprom['per_block_ms'], eeprom['blocks']))
+    print('| EEPROM write, "Flash EEPROM" to "OK !" | %.2f s (%d blocks) | |' % (eeprom['wall'], eeprom['blocks']))
+    print('| CPU while probing, brannik process | %.1f %% of one core | |' % probe['tool_pct'])
+    print('| CPU while probing, wineserver | %.1f %% of one core | |' % probe['server_pct'])
+    return 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
