@@ -95,6 +95,7 @@ TEST(LogView, OverlongTextsAreCutSafely)
 
 TEST(LogView, ErrorBoxShowsTheToolTitleAndReturnsZero)
 {
+    SetToolProfile(&BRANNIK_PROFILE);
     ClearRecordedLog();
     EXPECT_EQ(ErrorBox("Failed loading %s", "RICHED32.DLL"), 0);
     SetToolProfile(&VESSAMO_PROFILE);
