@@ -98,14 +98,30 @@ static INT_PTR InitFrontPanel(HWND panel)
     return TRUE;
 }
 
+// Clicks go to the tool; a change of the picker's selection (not typing in
+// its edit field) stores the port and, for a port entry, posts the tool's
+// "Select Port" to the main window.
+static void PanelCommand(WPARAM wparam, LPARAM lparam)
+{
+    unsigned control = LOWORD(wparam);
+    unsigned code = HIWORD(wparam);
+    if (code == BN_CLICKED) {
+        s_shell->panel_click(control);
+    } else if (code == CBN_SELCHANGE && control == IDC_COMPORT) {
+        HWND picker = reinterpret_cast<HWND>(lparam);
+        int index = static_cast<int>(SendMessageA(picker, CB_GETCURSEL, 0, 0));
+        if (s_shell->port_picked(index))
+            PostMainCommand(s_shell->select_port_command);
+    }
+}
+
 static INT_PTR CALLBACK FrontPanelProc(HWND panel, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
     case WM_INITDIALOG:
         return InitFrontPanel(panel);
     case WM_COMMAND:
-        if (s_shell->panel_command)
-            s_shell->panel_command(panel, wparam, lparam);
+        PanelCommand(wparam, lparam);
         return TRUE;
     default:
         return FALSE;

@@ -38,8 +38,12 @@ struct ShellProfile {
     int (*before_windows)();
     // Once the port worker is started, before the panel is shown. May be nullptr.
     void (*after_worker)();
-    // Front panel WM_COMMAND (the dialog procedure answers TRUE itself).
-    void (*panel_command)(HWND panel, WPARAM wparam, LPARAM lparam);
+    // Front panel button clicks (the dialog procedure answers TRUE itself).
+    void (*panel_click)(unsigned control);
+    // A pick in the port picker: given CB_GETCURSEL's index, 1 when the
+    // main window is to get select_port_command.
+    int (*port_picked)(int index);
+    unsigned select_port_command;
     // Main window WM_COMMAND (its result is the answer) and WM_CLOSE.
     LRESULT (*main_command)(HWND window, WPARAM wparam, LPARAM lparam);
     void (*main_close)(HWND window);

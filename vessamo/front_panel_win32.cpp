@@ -1,4 +1,4 @@
-// vessamo's Win32 glue: the front panel's WM_COMMAND, the main window's
+// vessamo's Win32 glue: the front panel's button clicks, the main window's
 // WM_COMMAND and WM_CLOSE, the start-up hooks and WinMain. The decisions are
 // made by the platform-free functions of front_panel.h. No control is ever
 // disabled. User-interface thread only.
@@ -11,22 +11,12 @@
 #include "tool_profile.h"
 #include "tool_shell.h"
 
-static void PanelCommand(HWND panel, WPARAM wparam, LPARAM lparam)
+static void PanelClick(unsigned control)
 {
-    unsigned control = LOWORD(wparam);
-    unsigned code = HIWORD(wparam);
-    if (code == BN_CLICKED) {
-        if (control == IDC_FLASHEEPROM)
-            PostMainCommand(ID_PPP_FLASHEEPROM);
-        else if (control == IDC_EXIT)
-            PostMainClose();
-        return;
-    }
-    if (code == CBN_SELCHANGE && control == IDC_COMPORT) {
-        int index = static_cast<int>(SendMessageA(reinterpret_cast<HWND>(lparam), CB_GETCURSEL, 0, 0));
-        if (OnPortPicked(index))
-            PostMainCommand(ID_PPP_SELECTPORT);
-    }
+    if (control == IDC_FLASHEEPROM)
+        PostMainCommand(ID_PPP_FLASHEEPROM);
+    else if (control == IDC_EXIT)
+        PostMainClose();
 }
 
 static LRESULT MainCommand(HWND window, WPARAM wparam, LPARAM lparam)
@@ -61,7 +51,9 @@ static const ShellProfile VESSAMO_SHELL = {
     FlashEeprom,
     LoadEepromData,
     LogDataSize,
-    PanelCommand,
+    PanelClick,
+    OnPortPicked,
+    ID_PPP_SELECTPORT,
     MainCommand,
     MainClose,
 };
