@@ -35,8 +35,8 @@ enum {
     PROGRAM_STEPS = 384,             // program blocks in a flash
     EEPROM_STEPS = 128,              // EEPROM blocks in a flash
     IDENTIFY_REPLY_BYTES = 16,       // identify reply, bytes
-    DISCARD_KEEP = 256,              // discarded bytes kept for the transcript
 };
+static_assert((unsigned)BM_FRAME_MAX <= (unsigned)DEVSIM_FRAME_MAX, "the longest frame must fit the frame buffer");
 
 const unsigned char GARBAGE[] = {0x3C, 0xA5, 0x5A, 0x96, 0x69};  // no 0x55, 0xAA or 0x0F
 
@@ -44,12 +44,8 @@ enum LinkState { WAIT_SYNC, FRAMES };
 
 LinkState s_state = WAIT_SYNC;
 unsigned s_probes = 0;                   // probes seen in the current sync
-unsigned char s_frame[BM_FRAME_MAX];
-unsigned s_have = 0;                     // bytes of the frame received so far
-unsigned s_need = 0;                     // frame length once the length byte is in
-int s_discarding = 0;                    // dropping input until the line goes quiet
-unsigned char s_discard[DISCARD_KEEP];
-unsigned s_discard_n = 0;
+FrameInput s_in;                         // the frame being received
+unsigned s_need = 0;                     // frame length once the length byte is in, else 0
 FaultPhase s_next_phase = PHASE_IDENTIFY;  // what the flash sequence sends next
 unsigned s_next_block = 0;
 unsigned char s_code[CODE_BYTES];
@@ -189,7 +185,7 @@ void HandleIdentify(double now) {
 }
 
 void HandleFrame(double now) {
-    const unsigned char* b = s_frame;
+    const unsigned char* b = s_in.frame;
     unsigned L = b[1];
     TranscriptBytes(now, '<', b, s_need);
     unsigned char sum = 0;
@@ -263,13 +259,6 @@ void HandleFrame(double now) {
     }
 }
 
-void StartDiscard(const unsigned char* kept, unsigned n) {
-    s_discarding = 1;
-    s_discard_n = 0;
-    for (unsigned i = 0; i < n && s_discard_n < DISCARD_KEEP; i++) s_discard[s_discard_n++] = kept[i];
-    s_have = 0;
-}
-
 }  // namespace
 
 void BootMonitorInit() {
@@ -283,54 +272,38 @@ void BootMonitorInit() {
 void BootMonitorInput(const unsigned char* bytes, unsigned n, double now) {
     for (unsigned i = 0; i < n; i++) {
         unsigned char c = bytes[i];
-        if (s_discarding) {
-            if (s_discard_n < DISCARD_KEEP) s_discard[s_discard_n++] = c;
-            continue;
-        }
-        if (s_have == 0) {
+        if (FrameInputDropping(&s_in, c)) continue;
+        if (s_in.have == 0) {
             if (c == BM_SYNC_PROBE) {
                 HandleProbe(now);
             } else if (s_state == WAIT_SYNC) {
                 Violation("byte %02X while waiting for sync probes", c);
-                StartDiscard(&c, 1);
+                FrameInputDrop(&s_in, &c, 1);
             } else if (c != BM_FRAME_START) {
                 Violation("byte %02X where a frame start 0F is due", c);
-                StartDiscard(&c, 1);
+                FrameInputDrop(&s_in, &c, 1);
             } else {
-                s_frame[s_have++] = c;
+                FrameInputAdd(&s_in, c);
+                s_need = 0;  // not known until the length byte is in
             }
-        } else if (s_have == 1) {
-            s_frame[s_have++] = c;
+        } else if (s_in.have == 1) {
+            FrameInputAdd(&s_in, c);
             if (c != BM_LEN_IDENTIFY && c != BM_LEN_ERASE && c != BM_LEN_PROGRAM && c != BM_LEN_EEPROM) {
                 Violation("frame length byte %02X fits no command", c);
-                StartDiscard(s_frame, 2);
+                FrameInputDrop(&s_in, s_in.frame, 2);
             } else {
                 s_need = c + 2u;
             }
-        } else {
-            s_frame[s_have++] = c;
-            if (s_have == s_need) {
-                s_have = 0;
-                HandleFrame(now);
-            }
+        } else if (FrameInputAdd(&s_in, c) == s_need) {
+            s_in.have = 0;
+            HandleFrame(now);
         }
     }
 }
 
-int BootMonitorPartial() { return s_have > 0 || s_discarding; }
+int BootMonitorPartial() { return FrameInputPartial(&s_in); }
 
-void BootMonitorIdle(double now) {
-    if (s_discarding) {
-        TranscriptBytes(now, '<', s_discard, s_discard_n);
-        TranscriptNote("discarded up to here");
-        s_discarding = 0;
-    } else if (s_have > 0) {
-        TranscriptBytes(now, '<', s_frame, s_have);
-        if (s_have < 2) Violation("frame cut off after its start byte");
-        else Violation("frame cut off after %u of %u bytes", s_have, s_need);
-    }
-    s_have = 0;
-}
+void BootMonitorIdle(double now) { FrameInputQuiet(&s_in, now, s_need); }
 
 void BootMonitorSave() {
     if (g_opt.code_out) SaveImage(g_opt.code_out, s_code, sizeof s_code);

@@ -4,10 +4,11 @@
 // poll loop, the reply queue, the transcript, the violation count and the
 // saving of reconstructed images. Two personalities plug into that loop:
 // boot_monitor_sim.cpp (the boot monitor that brannik flashes through) and
-// eeprom_sim.cpp (the device side of vessamo's EEPROM write). Everything runs
-// on the main thread; the personalities only consume bytes and queue replies,
-// they never block, so a reply leaves within a fraction of a millisecond of
-// the frame's last byte (plus --reply-delay-ms).
+// eeprom_sim.cpp (the device side of vessamo's EEPROM write); both take their
+// frames off the line through frame_input.cpp. Everything runs on the main
+// thread; the personalities only consume bytes and queue replies, they never
+// block, so a reply leaves within a fraction of a millisecond of the frame's
+// last byte (plus --reply-delay-ms).
 #pragma once
 
 #include <cstddef>
@@ -95,6 +96,39 @@ const Fault* TakeFault(FaultPhase phase, unsigned block);
 // never sees half a file. Reports failure on stderr; returns 1/0.
 int SaveImage(const char* path, const unsigned char* bytes, size_t n);
 void RequestFinish();                 // --once: exit once the replies are out
+
+// ---- frame input, shared by the personalities (frame_input.cpp) -----------
+// A personality collects a frame byte by byte. After a byte that cannot
+// belong to a frame it drops all input until the line has been quiet for
+// DEVSIM_FRAME_GAP_MS: the bytes that follow are the rest of a broken frame,
+// and taking one of them for a frame start would only report more noise.
+// The dropped bytes go to the transcript as one line when the line goes quiet.
+
+enum {
+    DEVSIM_FRAME_MAX = 256,      // frame buffer, bytes (longest frame of either device: 136)
+    DEVSIM_DISCARD_KEEP = 256,   // dropped bytes kept for the transcript
+};
+
+struct FrameInput {
+    unsigned char frame[DEVSIM_FRAME_MAX];
+    unsigned have;               // bytes of the frame received so far
+    int discarding;              // dropping input until the line goes quiet
+    unsigned char discard[DEVSIM_DISCARD_KEEP];
+    unsigned discard_n;          // dropped bytes kept (later ones are not logged)
+};
+
+// Returns 1 (and keeps c for the transcript) while input is being dropped.
+int FrameInputDropping(FrameInput* in, unsigned char c);
+// Adds c to the frame; returns the bytes of the frame received so far.
+unsigned FrameInputAdd(FrameInput* in, unsigned char c);
+// Starts dropping: kept are the bytes already taken that the transcript
+// should show first; the frame collected so far is abandoned.
+void FrameInputDrop(FrameInput* in, const unsigned char* kept, unsigned n);
+int  FrameInputPartial(const FrameInput* in);  // 1 while a frame or a drop is open
+// The line went quiet: logs the dropped bytes, or logs and reports the frame
+// cut off short (need: its full length, 0 while its length is not known yet).
+// Leaves the input ready for a new frame.
+void FrameInputQuiet(FrameInput* in, double now_ms, unsigned need);
 
 // ---- the personalities -----------------------------------------------------
 

@@ -20,14 +20,10 @@ enum {
     EEPROM_MAX_BLOCKS = 2048,        // distinct 18-bit block addresses
     EEPROM_MAX_BYTES = EEPROM_MAX_BLOCKS * EEPROM_BLOCK_BYTES,
     EEPROM_DATA_OFFSET = 5,          // first data byte in the frame
-    DISCARD_KEEP = 256,              // discarded bytes kept for the transcript
 };
+static_assert((unsigned)EEPROM_FRAME_BYTES <= (unsigned)DEVSIM_FRAME_MAX, "a write frame must fit the frame buffer");
 
-unsigned char s_frame[EEPROM_FRAME_BYTES];
-unsigned s_have = 0;
-int s_discarding = 0;
-unsigned char s_discard[DISCARD_KEEP];
-unsigned s_discard_n = 0;
+FrameInput s_in;                     // the frame being received
 unsigned char s_image[EEPROM_MAX_BYTES];
 unsigned s_image_end = 0;            // end of the highest block written, bytes
 unsigned s_answered = 0;             // frames answered in the current transfer
@@ -75,7 +71,7 @@ int Answer(const Fault* f, unsigned block, double now) {
 }
 
 void HandleFrame(double now) {
-    const unsigned char* b = s_frame;
+    const unsigned char* b = s_in.frame;
     TranscriptBytes(now, '<', b, EEPROM_FRAME_BYTES);
     if ((b[2] & EEPROM_ADDR_HIGH_MASK) || (b[4] & EEPROM_ADDR_LOW_MASK)) {
         Violation("frame address bytes %02X %02X %02X are not an 18-bit block address", b[2], b[3], b[4]);
@@ -99,13 +95,6 @@ void HandleFrame(double now) {
     }
 }
 
-void StartDiscard(const unsigned char* kept, unsigned n) {
-    s_discarding = 1;
-    s_discard_n = 0;
-    for (unsigned i = 0; i < n && s_discard_n < DISCARD_KEEP; i++) s_discard[s_discard_n++] = kept[i];
-    s_have = 0;
-}
-
 }  // namespace
 
 void EepromDeviceInit() {
@@ -115,37 +104,24 @@ void EepromDeviceInit() {
 void EepromDeviceInput(const unsigned char* bytes, unsigned n, double now) {
     for (unsigned i = 0; i < n; i++) {
         unsigned char c = bytes[i];
-        if (s_discarding) {
-            if (s_discard_n < DISCARD_KEEP) s_discard[s_discard_n++] = c;
-            continue;
-        }
-        s_frame[s_have++] = c;
-        if (s_have == 1 && c != EEPROM_FRAME_START) {
+        if (FrameInputDropping(&s_in, c)) continue;
+        unsigned have = FrameInputAdd(&s_in, c);
+        if (have == 1 && c != EEPROM_FRAME_START) {
             Violation("byte %02X where a frame start 55 is due", c);
-            StartDiscard(s_frame, 1);
-        } else if (s_have == 2 && c != EEPROM_FRAME_COUNT) {
+            FrameInputDrop(&s_in, s_in.frame, 1);
+        } else if (have == 2 && c != EEPROM_FRAME_COUNT) {
             Violation("frame count byte %02X (expected 83)", c);
-            StartDiscard(s_frame, 2);
-        } else if (s_have == EEPROM_FRAME_BYTES) {
-            s_have = 0;
+            FrameInputDrop(&s_in, s_in.frame, 2);
+        } else if (have == EEPROM_FRAME_BYTES) {
+            s_in.have = 0;
             HandleFrame(now);
         }
     }
 }
 
-int EepromDevicePartial() { return s_have > 0 || s_discarding; }
+int EepromDevicePartial() { return FrameInputPartial(&s_in); }
 
-void EepromDeviceIdle(double now) {
-    if (s_discarding) {
-        TranscriptBytes(now, '<', s_discard, s_discard_n);
-        TranscriptNote("discarded up to here");
-        s_discarding = 0;
-    } else if (s_have > 0) {
-        TranscriptBytes(now, '<', s_frame, s_have);
-        Violation("frame cut off after %u of %u bytes", s_have, (unsigned)EEPROM_FRAME_BYTES);
-    }
-    s_have = 0;
-}
+void EepromDeviceIdle(double now) { FrameInputQuiet(&s_in, now, EEPROM_FRAME_BYTES); }
 
 void EepromDeviceSave() {
     if (g_opt.eeprom_out) SaveImage(g_opt.eeprom_out, s_image, s_image_end);
