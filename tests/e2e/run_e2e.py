@@ -35,6 +35,7 @@ ERASING = 'Стираем старый код ... '
 PROGRAMMING = 'Прошиваем новый код ... '
 WRITING_EEPROM = 'Прошиваем новый EEPROM ...'
 DONE = 'успешно !\n'
+IDENTIFIED = 'Обнаружен загрузчик версии: %s \n'
 
 
 def pattern(n_blocks, seed):
@@ -246,6 +247,35 @@ class VessamoTransferTest(SessionTest):
         frames = [l for l in read(self.transcript).decode(errors='replace').splitlines() if ' < 55 83' in l]
         self.assertEqual(len(frames), 48)
 
+    def test_same_port_reopens_and_failed_open_leaves_flash_idle(self):
+        self.s.link_port('com4', '/dev/null')  # opens, then fails at GetCommState
+        self.start(16)
+        log = EEPROM_SIZE % len(self.data) + OPENED_COM3
+        # The open port picked again is closed (silently) and opened again.
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.assertEqual(self.d.wait_log(lambda l: l.count(OPENED_COM3) == 2), log + OPENED_COM3)
+        log += OPENED_COM3
+        self.d.click(IDC_FLASHEEPROM)
+        self.assertEqual(self.d.wait_log(lambda l: l.endswith(WRITE_OK)), log + WRITE_OK)
+        log += WRITE_OK
+        # A failed open leaves no port: the press then does nothing at all.
+        self.d.pick_text(IDC_COMPORT, 'COM 4')
+        failed = 'Failed GetCommState()\n'
+        self.assertEqual(self.d.wait_log(lambda l: l.endswith(failed)), log + failed)
+        log += failed
+        self.d.click(IDC_FLASHEEPROM)
+        self.assertStays(self.d.log, log, 0.6)
+        self.assertEqual(self.d.progress(), (0, 16, 0))
+        # Until another port opens.
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.d.wait_log(lambda l: l.endswith(OPENED_COM3))
+        self.d.click(IDC_FLASHEEPROM)
+        self.assertEqual(self.d.wait_log(lambda l: l.count(WRITE_OK) == 2), log + OPENED_COM3 + WRITE_OK)
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        self.assertEqual(read(self.out), self.data)
+        frames = [l for l in read(self.transcript).decode(errors='replace').splitlines() if ' < 55 83' in l]
+        self.assertEqual(len(frames), 32)
+
     def test_flash_without_port_does_nothing_and_exit_mid_transfer_ends_at_once(self):
         self.data = pattern(60, 3)
         self.dev = self.s.devsim('eeprom', '--reply-delay-ms', '80')
@@ -310,7 +340,7 @@ class BrannikTest(SessionTest):
         h.wait_for(self.d.progress, lambda p: p[1] == 384 and p[2] > 0, 60, 'programming phase')
         self.assertEqual(self.panel_state(), ('Stop Flash', False, False, False))
         log = self.d.wait_log(lambda l: l.endswith(FINAL_PROMPT), 180)
-        self.assertEqual(log, OPENED_COM3 + CODE_LOADED + PROMPTS + 'Обнаружен загрузчик версии: 2.7 \n' +
+        self.assertEqual(log, OPENED_COM3 + CODE_LOADED + PROMPTS + IDENTIFIED % '2.7' +
                          ERASING + DONE + PROGRAMMING + DONE + WRITING_EEPROM + DONE + FINAL_PROMPT)
         self.assertEqual(self.d.progress()[2], 0)
         self.assertEqual(self.panel_state(), self.IDLE)
@@ -331,6 +361,68 @@ class BrannikTest(SessionTest):
         self.assertNotIn(WRITING_EEPROM, log)
         self.assertNotIn(FINAL_PROMPT, log)
         self.assertEqual(self.d.progress(), (0, 384, 17))
+
+    def test_erase_and_eeprom_failures_restore_panel(self):
+        # One device with two faults: the first flash fails in the erase
+        # phase, the next one (the device answering again) in the EEPROM
+        # phase. Each keeps its progress and hands the panel back idle.
+        code_out = os.path.join(self.s.dir, 'code.bin')
+        eeprom_out = os.path.join(self.s.dir, 'eeprom.bin')
+        self.ready('--fault', 'erase:5:no-reply', '--fault', 'eeprom:40:not-supported',
+                   '--code-out', code_out, '--eeprom-out', eeprom_out)
+        cases = [
+            (ERASING, '\nУстройство не отвечает. i = 5\n', (0, 96, 5)),
+            (ERASING + DONE + PROGRAMMING + DONE + WRITING_EEPROM,
+             '\nКомманда не поддерживается устройством. i = 40\n', (0, 128, 40)),
+        ]
+        expected = OPENED_COM3 + CODE_LOADED
+        for phases, failure, progress in cases:
+            with self.subTest(progress=progress):
+                expected += PROMPTS + IDENTIFIED % '1.0' + phases + failure
+                self.d.click(IDC_STARTFLASH)
+                log = self.d.wait_log(lambda l: len(l) >= len(expected), 120)
+                self.assertEqual(log, expected)
+                h.wait_for(self.panel_state, lambda s: s == self.IDLE, 10, 'panel restore')
+                self.assertEqual(self.d.progress(), progress)
+                self.assertStays(self.d.log, expected, 0.5)
+        self.d.click(IDC_EXIT)
+        self.assertTrue(self.d.gone())
+        self.assertEqual(h.wait_exit(self.proc), 0)
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        # The second flash erased and programmed the whole code area, and
+        # wrote the EEPROM up to the failing block.
+        self.assertEqual(read(code_out), self.code)
+        self.assertEqual(read(eeprom_out), self.eeprom[:320] + b'\xff' * (1024 - 320))
+
+    def test_identify_failure_keeps_started_until_stop(self):
+        # The device answers only the third probe of each sync, so a stop
+        # request left over from "Stop Flash" would end the next sync at its
+        # first probe. The third flash gets through to the erase phase, whose
+        # first frame goes unanswered.
+        transcript = os.path.join(self.s.dir, 'transcript.txt')
+        self.ready('--sync-after', '3', '--fault', 'identify:0:wrong-identify', '--fault', 'identify:0:done',
+                   '--fault', 'erase:0:no-reply', '--transcript', transcript)
+        expected = OPENED_COM3 + CODE_LOADED
+        for message in ('Неверное количество данных.\n', 'Комманда выполнена.\n'):
+            with self.subTest(message=message):
+                expected += PROMPTS + message
+                self.d.click(IDC_STARTFLASH)
+                self.assertEqual(self.d.wait_log(lambda l: len(l) >= len(expected), 15), expected)
+                self.assertStays(self.panel_state, self.STARTED, 1.0)
+                self.d.click(IDC_EXIT)  # refused while started
+                time.sleep(0.5)
+                self.assertTrue(self.d.alive())
+                self.d.click(IDC_STARTFLASH)
+                h.wait_for(self.panel_state, lambda s: s == self.IDLE, 5, 'idle after Stop Flash')
+                self.assertStays(self.d.log, expected, 0.5)
+        expected += PROMPTS + IDENTIFIED % '1.0' + ERASING + '\nУстройство не отвечает. i = 0\n'
+        self.d.click(IDC_STARTFLASH)
+        self.assertEqual(self.d.wait_log(lambda l: len(l) >= len(expected), 15), expected)
+        h.wait_for(self.panel_state, lambda s: s == self.IDLE, 10, 'panel restore')
+        self.assertEqual(self.d.progress(), (0, 96, 0))
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        erase_frames = [l for l in read(transcript).decode(errors='replace').splitlines() if ' < 0F 06 ' in l]
+        self.assertEqual(len(erase_frames), 1, erase_frames)
 
     def test_stop_while_probing_then_exit(self):
         transcript = os.path.join(self.s.dir, 'transcript.txt')
