@@ -119,6 +119,22 @@ class DisplayEnvironment(h.Environment):
         subprocess.run([h.WINESERVER, '-w'], env=env, timeout=60)
 
 
+def follow_user(proc, log):
+    """Echoes the log while the user works the tool, until it exits."""
+    deadline = time.monotonic() + USER_TIMEOUT_S
+    while proc.poll() is None and time.monotonic() < deadline:
+        log.poll()
+        time.sleep(0.3)
+
+
+def stop_devsim(dev):
+    """Stops devsim; its exit code is 0 unless the tool broke the protocol."""
+    rc = dev.stop()
+    if rc != 0:
+        say('devsim saw protocol violations (exit %d):\n%s' % (rc, dev.stderr.decode(errors='replace')))
+    return rc
+
+
 def flash_firmware(s, zel, out, headless):
     code, eeprom = make_samples.split_zel(read(zel))
     code_out, eeprom_out = os.path.join(out, 'device-code.bin'), os.path.join(out, 'device-eeprom.bin')
@@ -166,14 +182,9 @@ def flash_firmware(s, zel, out, headless):
               '         the simulated device is "switched on" already and answers at once;\n'
               '      4. wait for "Выключите и включите питание устройства !" (about 31 s), then press "Exit".'
               % h.windows_path(zel), flush=True)
-        deadline = time.monotonic() + USER_TIMEOUT_S
-        while proc.poll() is None and time.monotonic() < deadline:
-            log.poll()
-            time.sleep(0.3)
+        follow_user(proc, log)
     h.wait_exit(proc, 20)
-    rc = dev.stop()
-    if rc != 0:
-        say('devsim saw protocol violations (exit %d):\n%s' % (rc, dev.stderr.decode(errors='replace')))
+    rc = stop_devsim(dev)
     ok_code = compare('code image', read(code_out), code)
     ok_eeprom = compare('EEPROM image', read(eeprom_out), eeprom)
     return rc == 0 and ok_code and ok_eeprom
@@ -207,14 +218,9 @@ def write_eeprom(s, dat, out, headless):
         print('      1. pick "COM 3" in "COM Port";\n'
               '      2. press "Flash EEPROM";\n'
               '      3. wait for "Записываем данные ... OK !", then press "Exit".', flush=True)
-        deadline = time.monotonic() + USER_TIMEOUT_S
-        while proc.poll() is None and time.monotonic() < deadline:
-            log.poll()
-            time.sleep(0.3)
+        follow_user(proc, log)
     h.wait_exit(proc, 20)
-    rc = dev.stop()
-    if rc != 0:
-        say('devsim saw protocol violations (exit %d):\n%s' % (rc, dev.stderr.decode(errors='replace')))
+    rc = stop_devsim(dev)
     return rc == 0 and compare('EEPROM data', read(eeprom_out), data)
 
 
