@@ -15,6 +15,10 @@ enum {
     LOG_TEXT_CODE_PAGE = 1251,  // the tools' texts are Windows-1251 bytes
 };
 
+// The log font, created once and kept for the life of the process (the
+// view uses it; it is never deleted). User-interface thread only.
+static HFONT s_log_font = nullptr;
+
 int CreateLogView(void* parent, const long rect[4])
 {
     // Loaded for the life of the process.
@@ -37,8 +41,8 @@ int CreateLogView(void* parent, const long rect[4])
     lf.lfQuality = DRAFT_QUALITY;
     lf.lfPitchAndFamily = VARIABLE_PITCH | FF_SWISS;
     lstrcpynA(lf.lfFaceName, "MS Sans Serif", LF_FACESIZE);
-    HFONT font = CreateFontIndirectA(&lf);  // kept for the life of the process
-    SendMessageA(view, WM_SETFONT, reinterpret_cast<WPARAM>(font), 1);
+    s_log_font = CreateFontIndirectA(&lf);  // a failure leaves the view's own font
+    SendMessageA(view, WM_SETFONT, reinterpret_cast<WPARAM>(s_log_font), 1);
 
     ClearLogView();
     return 1;
