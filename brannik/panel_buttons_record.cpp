@@ -19,61 +19,28 @@ static void Record(const char* op)
     s_ops += op;
 }
 
-void LabelStopFlash()
+static void Label(const char* text, const char* op)
 {
     std::lock_guard<std::mutex> lock(s_mutex);
-    s_panel.start_label = "Stop Flash";
-    Record("LabelStopFlash");
+    s_panel.start_label = text;
+    Record(op);
 }
 
-void LabelStartFlash()
+static void Enable(bool PanelModel::*control, bool on, const char* op)
 {
     std::lock_guard<std::mutex> lock(s_mutex);
-    s_panel.start_label = "Start Flash";
-    Record("LabelStartFlash");
+    s_panel.*control = on;
+    Record(op);
 }
 
-void DisableStartFlash()
-{
-    std::lock_guard<std::mutex> lock(s_mutex);
-    s_panel.start_enabled = false;
-    Record("DisableStartFlash");
-}
-
-void DisableComPort()
-{
-    std::lock_guard<std::mutex> lock(s_mutex);
-    s_panel.comport_enabled = false;
-    Record("DisableComPort");
-}
-
-void DisableOpenFile()
-{
-    std::lock_guard<std::mutex> lock(s_mutex);
-    s_panel.openfile_enabled = false;
-    Record("DisableOpenFile");
-}
-
-void EnableStartFlash()
-{
-    std::lock_guard<std::mutex> lock(s_mutex);
-    s_panel.start_enabled = true;
-    Record("EnableStartFlash");
-}
-
-void EnableComPort()
-{
-    std::lock_guard<std::mutex> lock(s_mutex);
-    s_panel.comport_enabled = true;
-    Record("EnableComPort");
-}
-
-void EnableOpenFile()
-{
-    std::lock_guard<std::mutex> lock(s_mutex);
-    s_panel.openfile_enabled = true;
-    Record("EnableOpenFile");
-}
+void LabelStopFlash() { Label("Stop Flash", "LabelStopFlash"); }
+void LabelStartFlash() { Label("Start Flash", "LabelStartFlash"); }
+void DisableStartFlash() { Enable(&PanelModel::start_enabled, false, "DisableStartFlash"); }
+void DisableComPort() { Enable(&PanelModel::comport_enabled, false, "DisableComPort"); }
+void DisableOpenFile() { Enable(&PanelModel::openfile_enabled, false, "DisableOpenFile"); }
+void EnableStartFlash() { Enable(&PanelModel::start_enabled, true, "EnableStartFlash"); }
+void EnableComPort() { Enable(&PanelModel::comport_enabled, true, "EnableComPort"); }
+void EnableOpenFile() { Enable(&PanelModel::openfile_enabled, true, "EnableOpenFile"); }
 
 PanelModel RecordedPanel()
 {
