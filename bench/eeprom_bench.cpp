@@ -27,6 +27,7 @@
 #include "eeprom_file.h"
 #include "eeprom_writer.h"
 #include "log_view.h"
+#include "recording.h"
 #include "progress_bar.h"
 #include "scripted_peer.h"
 #include "serial_port.h"

@@ -16,6 +16,7 @@
 #include "firmware_image.h"
 #include "flash_sequence.h"
 #include "log_view.h"
+#include "recording.h"
 #include "scripted_peer.h"
 #include "serial_port.h"
 #include "serial_port_posix.h"

@@ -50,6 +50,15 @@ void LogPrint(const char* format, ...)
     LogViewInsert(expanded);
 }
 
+void LogViewInsert(const char* expanded)
+{
+    // An empty text would only delete a selection the user made, so it is
+    // not sent; the view still scrolls.
+    if (expanded[0] != '\0' && !LogViewSetTextEx(expanded))
+        LogViewReplaceSel(expanded);
+    LogViewScrollCaret();
+}
+
 int ErrorBox(const char* format, ...)
 {
     char text[ERROR_BOX_BYTES];

@@ -9,13 +9,16 @@
 // text is cut, never overflows. Every call formats and expands into buffers
 // of its own, so the user-interface thread and the port worker may both log.
 //
-// The platform part (LogViewInsert, ShowErrorBox, CreateLogView) lives in
-// log_view_win32.cpp; native builds link log_view_record.cpp, which records
-// everything for the tests.
+// LogViewInsert puts an expanded text in at the caret: with EM_SETTEXTEX and
+// code page 1251, so that the bytes show as Cyrillic whatever the system's
+// ANSI code page; where the control refuses that message (a riched32 that
+// does not know it answers 0) with EM_REPLACESEL, so the log is never left
+// silently empty. The platform part (the three view messages, ShowErrorBox,
+// CreateLogView) lives in log_view_win32.cpp; the native tests link a
+// recording stand-in from tests/support.
 #pragma once
 
 #include <stddef.h>
-#include <string>
 
 enum {
     LOG_FORMAT_BYTES = 32768,   // formatted text incl. terminating zero
@@ -31,16 +34,15 @@ int  ErrorBox(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Returns the length written.
 size_t ExpandLineFeeds(const char* text, char* out, size_t out_size);
 
-// ---- Platform backend ------------------------------------------------------
 void LogViewInsert(const char* expanded);  // insert at the caret, scroll to it
+
+// ---- Platform backend ------------------------------------------------------
+int  LogViewSetTextEx(const char* text);   // EM_SETTEXTEX, ST_SELECTION, 1251; the control's answer
+void LogViewReplaceSel(const char* text);  // EM_REPLACESEL
+void LogViewScrollCaret();                 // EM_SCROLLCARET
 void ShowErrorBox(const char* text, const char* title);
 
 // Win32 only: creates the RICHEDIT log view over rect {left, top, right,
 // bottom} of parent; 1 on success, 0 after ErrorBox.
 int  CreateLogView(void* parent, const long rect[4]);
 void ClearLogView();
-
-// ---- Recording backend (native builds) -------------------------------------
-std::string RecordedLog();          // everything inserted, expanded bytes
-std::string RecordedErrorBoxes();   // "title|text\n" per box shown
-void ClearRecordedLog();

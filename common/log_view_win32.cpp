@@ -55,21 +55,30 @@ void ClearLogView()
         SendMessageA(view, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
 }
 
-void LogViewInsert(const char* expanded)
+// Before the view exists (or when it could not be made) a text has nowhere
+// to go; answering 1 keeps LogViewInsert from trying the other message.
+int LogViewSetTextEx(const char* text)
 {
     HWND view = g_log_view.load();
     if (!view)
-        return;
-    // EM_SETTEXTEX with an explicit code page shows the Windows-1251 bytes as
-    // Cyrillic whatever the system's ANSI code page is; EM_REPLACESEL would
-    // read them in the ANSI code page. An empty text would only delete a
-    // selection the user made, so it is not sent; the view still scrolls.
-    if (expanded[0] != '\0') {
-        SETTEXTEX how = {ST_SELECTION, LOG_TEXT_CODE_PAGE};
-        SendMessageA(view, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&how),
-                     reinterpret_cast<LPARAM>(expanded));
-    }
-    SendMessageA(view, EM_SCROLLCARET, 0, 0);
+        return 1;
+    SETTEXTEX how = {ST_SELECTION, LOG_TEXT_CODE_PAGE};
+    return SendMessageA(view, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&how),
+                        reinterpret_cast<LPARAM>(text)) != 0;
+}
+
+void LogViewReplaceSel(const char* text)
+{
+    HWND view = g_log_view.load();
+    if (view)
+        SendMessageA(view, EM_REPLACESEL, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void LogViewScrollCaret()
+{
+    HWND view = g_log_view.load();
+    if (view)
+        SendMessageA(view, EM_SCROLLCARET, 0, 0);
 }
 
 void ShowErrorBox(const char* text, const char* title)

@@ -7,22 +7,10 @@
 // ProgressReset + ProgressBegin(blocks) at the start, ProgressStep per
 // acknowledged block, ProgressReset again only after a full success.
 //
-// progress_bar_win32.cpp is the real bar; progress_bar_record.cpp models the
-// bar and records every operation for the native tests.
+// progress_bar_win32.cpp is the real bar; the native tests link a model of
+// it from tests/support.
 #pragma once
-
-#include <string>
 
 void ProgressBegin(unsigned steps);  // range 0..steps (low 16 bits), step 1
 void ProgressStep();                 // position += step
 void ProgressReset();                // position = 0
-
-// ---- Recording backend (native builds) -------------------------------------
-struct ProgressModel {
-    unsigned max;       // range 0..max
-    unsigned step;
-    unsigned pos;
-};
-ProgressModel RecordedProgress();
-std::string RecordedProgressOps();   // e.g. "reset begin:96 step step ..."
-void ClearRecordedProgress();        // range 0..2048, step 1, position 0

@@ -19,18 +19,15 @@ enum {
 // read-only afterwards.
 static int s_port_list[PORT_LIST_SLOTS];
 static std::atomic<int> s_port_count{0};
-static std::atomic<int> s_enumerated{0};
 
 int EnumComPorts()
 {
-    // Enumeration runs once per process; a second call must not append the
-    // same ports again (and could run past the table for vessamo).
-    if (s_enumerated.exchange(1))
-        return s_port_count.load();
+    // The list is built anew, never appended to, so a second call cannot
+    // list a port twice or run past the table.
     int last = Tool().last_probed_port;
     if (last > PORT_LIST_SLOTS - 1)
         last = PORT_LIST_SLOTS - 1;
-    int count = s_port_count.load();
+    int count = 0;
     for (int com = 1; com <= last && count < PORT_LIST_SLOTS; ++com) {
         if (PortProbe(com))
             s_port_list[count++] = com;
@@ -44,12 +41,6 @@ int GetListedPort(int index)
     if (index < 0 || index >= s_port_count.load())
         return 0;
     return s_port_list[index];
-}
-
-void ResetPortListForTest()
-{
-    s_port_count.store(0);
-    s_enumerated.store(0);
 }
 
 // The tool's read time-outs; no interval time-out and no write time-out.

@@ -31,14 +31,11 @@ enum {
     PORT_QUEUE_BYTES = 2048,    // driver queue sizes asked for at open
 };
 
-int  EnumComPorts();            // probes COM1..last_probed_port, returns the count
+int  EnumComPorts();            // probes COM1..last_probed_port anew, returns the count
 int  GetListedPort(int index);  // list entry, or 0 outside 0..count-1
 int  OpenComPort();             // 1 when a port is open afterwards
 void CloseComPort();
 int  IsPortReady();             // worker thread exists and a port is open
-
-// Test support: forget the port list (enumeration otherwise runs once).
-void ResetPortListForTest();
 
 // ---- Platform backend ------------------------------------------------------
 

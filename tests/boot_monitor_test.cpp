@@ -4,6 +4,7 @@
 #include "boot_monitor.h"
 
 #include "log_view.h"
+#include "recording.h"
 #include "scripted_peer.h"
 #include "serial_port.h"
 

@@ -20,6 +20,7 @@
 #include "flash_sequence.h"
 #include "front_panel.h"
 #include "log_view.h"
+#include "recording.h"
 #include "panel_buttons.h"
 #include "port_worker.h"
 #include "progress_bar.h"
@@ -153,7 +154,6 @@ protected:
 
         for (int com : {PTY_COM, DEAD_COM, DEVICE_COM})
             BindComPort(com, "/dev/null");
-        ResetPortListForTest();
         int count = EnumComPorts();
         for (int i = 0; i < count; i++)
             if (GetListedPort(i) < 8)

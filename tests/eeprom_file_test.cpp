@@ -13,6 +13,7 @@
 
 #include "eeprom_file.h"
 #include "log_view.h"
+#include "recording.h"
 #include "tool_profile.h"
 
 namespace {

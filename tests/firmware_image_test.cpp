@@ -12,6 +12,7 @@
 
 #include "firmware_image.h"
 #include "log_view.h"
+#include "recording.h"
 #include "tool_profile.h"
 
 namespace {

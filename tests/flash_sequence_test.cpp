@@ -20,6 +20,7 @@
 #include "firmware_image.h"
 #include "flash_sequence.h"
 #include "log_view.h"
+#include "recording.h"
 #include "panel_buttons.h"
 #include "progress_bar.h"
 #include "scripted_peer.h"

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "log_view.h"
+#include "recording.h"
 #include "panel_buttons.h"
 #include "progress_bar.h"
 #include "tool_profile.h"
@@ -91,6 +92,32 @@ TEST(LogView, OverlongTextsAreCutSafely)
     EXPECT_EQ(ErrorBox("%s", std::string(600, 'e').c_str()), 0);
     EXPECT_EQ(RecordedErrorBoxes(), "Vessamo Error|" + std::string(ERROR_BOX_BYTES - 1, 'e') + "\n");
     SetToolProfile(&BRANNIK_PROFILE);
+}
+
+// A view that refuses EM_SETTEXTEX (answers 0) gets the same bytes through
+// EM_REPLACESEL; one that takes it never sees them twice; an empty text
+// reaches the view only as the scroll.
+TEST(LogView, RefusedSetTextExFallsBackToReplaceSel)
+{
+    struct {
+        int refuse;
+        const char* text;
+        const char* messages;
+        const char* logged;
+    } cases[] = {
+        {0, "Открыт порт COM3\n", "settextex scroll", "Открыт порт COM3\r\n"},
+        {1, "Открыт порт COM3\n", "settextex replacesel scroll", "Открыт порт COM3\r\n"},
+        {1, "", "scroll", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.refuse);
+        ClearRecordedLog();
+        RefuseSetTextEx(c.refuse);
+        LogPrint("%s", c.text);
+        EXPECT_EQ(RecordedLogMessages(), c.messages);
+        EXPECT_EQ(RecordedLog(), c.logged);
+    }
+    ClearRecordedLog();
 }
 
 TEST(LogView, ErrorBoxShowsTheToolTitleAndReturnsZero)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "log_view.h"
+#include "recording.h"
 #include "serial_port.h"
 #include "serial_port_posix.h"
 #include "tool_profile.h"

@@ -11,6 +11,7 @@
 #include "eeprom_writer.h"
 #include "front_panel.h"
 #include "log_view.h"
+#include "recording.h"
 #include "port_worker.h"
 #include "progress_bar.h"
 #include "scripted_peer.h"
@@ -75,7 +76,6 @@ protected:
         peer_ = StartScriptedPeer(GOOD_COM, script);
         ASSERT_NE(peer_, nullptr);
         BindComPort(DEAD_COM, "/dev/null");
-        ResetPortListForTest();
         EnumComPorts();
     }
 

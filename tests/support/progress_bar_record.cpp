@@ -9,6 +9,7 @@
 // (pos = (pos + step) % max, or 0 for an empty range), as measured on the
 // control: a full 0..384 bar stepped once more shows 1, not 0 or 384.
 #include "progress_bar.h"
+#include "recording.h"
 
 #include <mutex>
 #include <string>

@@ -4,6 +4,7 @@
 // operations on the port worker while the front panel and tests do so on
 // other threads.
 #include "panel_buttons.h"
+#include "recording.h"
 
 #include <mutex>
 #include <string>

@@ -1,0 +1,39 @@
+// recording: the native stand-ins for the three Win32 views that the
+// transfers and the front panels drive (log view and error box, progress
+// bar, brannik's flash controls). Each records what reaches it so that the
+// tests can read the text, the bar and the controls as a technician would.
+// Every model is guarded by a mutex: the transfers drive them from the port
+// worker while the tests read them.
+#pragma once
+
+#include <string>
+
+// ---- Log view and error box (log_view_record.cpp) --------------------------
+std::string RecordedLog();          // everything inserted, expanded bytes
+std::string RecordedErrorBoxes();   // "title|text\n" per box shown
+std::string RecordedLogMessages();  // "settextex replacesel scroll ..." in call order
+void ClearRecordedLog();            // also accepts EM_SETTEXTEX again
+// 1: the view answers EM_SETTEXTEX with 0 and inserts nothing, as a
+// riched32 that does not know the message would.
+void RefuseSetTextEx(int refuse);
+
+// ---- Progress bar (progress_bar_record.cpp) --------------------------------
+struct ProgressModel {
+    unsigned max;       // range 0..max
+    unsigned step;
+    unsigned pos;
+};
+ProgressModel RecordedProgress();
+std::string RecordedProgressOps();   // e.g. "reset begin:96 step step ..."
+void ClearRecordedProgress();        // range 0..2048, step 1, position 0
+
+// ---- brannik's flash controls (panel_buttons_record.cpp) -------------------
+struct PanelModel {
+    bool start_enabled;
+    std::string start_label;
+    bool comport_enabled;
+    bool openfile_enabled;
+};
+PanelModel RecordedPanel();
+std::string RecordedPanelOps();   // e.g. "DisableStartFlash EnableStartFlash ..."
+void ClearRecordedPanel();        // start-up state: Start disabled "Start Flash", others enabled
