@@ -1,28 +1,34 @@
 #!/usr/bin/env bash
-# From zero to a working flash: installs what is missing, builds the 64-bit
-# exes, panel_driver.exe and devsim, writes a sample firmware image and EEPROM
-# data file, and runs the real brannik.exe and vessamo.exe under Wine against
-# devsim, the simulated device.
+# From zero to a working flash: installs what is missing, builds the 32-bit
+# exes that technicians run, panel_driver.exe and devsim, writes a sample
+# firmware image and EEPROM data file, and runs the real brannik.exe and
+# vessamo.exe under Wine against devsim, the simulated device.
 #
 #   ./demo.sh              with DISPLAY set you do the clicking (it says what);
 #                          without DISPLAY it drives the tools itself on Xvfb
 #   ./demo.sh --headless   drive the tools itself even when DISPLAY is set
+#   ./demo.sh --win64      use the 64-bit exes instead
 #
-# Exits 0 only when both tools delivered exactly the sample data to the
-# simulated device. Screenshots and the device images go to build/demo/.
-# BUILD_WIN64 and BUILD_NATIVE choose the build folders (default build/win64
-# and build/native, the ones ./run_tests.sh uses too).
+# On a kernel that does not execute 32-bit programs it says so and uses the
+# 64-bit exes. Exits 0 only when both tools delivered exactly the sample data
+# to the simulated device. Screenshots and the device images go to
+# build/demo/. BUILD_WIN32, BUILD_WIN64 and BUILD_NATIVE choose the build
+# folders (default build/win32, build/win64 and build/native, the ones
+# ./run_tests.sh uses too).
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$PWD
+win32=${BUILD_WIN32:-build/win32}
 win64=${BUILD_WIN64:-build/win64}
 native=${BUILD_NATIVE:-build/native}
 out=build/demo
 headless=()
+bits=32
 for arg in "$@"; do
   case $arg in
     --headless) headless=(--headless) ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --win64) bits=64 ;;
+    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown option $arg (try --help)" >&2; exit 2 ;;
   esac
 done
@@ -38,7 +44,21 @@ else
   echo "not root and no sudo: assuming the packages of scripts/install_deps.sh are installed"
 fi
 
-step "2/5 build: brannik.exe, vessamo.exe, panel_driver.exe (MinGW-w64, x86-64) and devsim (native)"
+if [ $bits = 32 ]; then
+  why=$(cd tests/e2e && python3 -c 'import harness; print(harness.cannot_run(32) or "")')
+  if [ -n "$why" ]; then
+    echo "NOTE: the 32-bit exes cannot run on this machine: $why"
+    echo "      using the 64-bit exes instead (same code, other bitness)"
+    bits=64
+  fi
+fi
+if [ $bits = 32 ]; then
+  build_dir=$win32 toolchain=cmake/mingw-i686.cmake arch=i686
+else
+  build_dir=$win64 toolchain=cmake/mingw-x86_64.cmake arch=x86-64
+fi
+
+step "2/5 build: brannik.exe, vessamo.exe, panel_driver.exe (MinGW-w64, $arch) and devsim (native)"
 mkdir -p build
 configure() {  # configure DIR [cmake args...]
   local dir=$1; shift
@@ -46,17 +66,17 @@ configure() {  # configure DIR [cmake args...]
     cmake -S . -B "$dir" -G Ninja "$@" > "$dir.configure.log" 2>&1 || { cat "$dir.configure.log"; exit 1; }
   fi
 }
-configure "$win64" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
-cmake --build "$win64" --target brannik vessamo panel_driver
+configure "$build_dir" -DCMAKE_TOOLCHAIN_FILE=$toolchain
+cmake --build "$build_dir" --target brannik vessamo panel_driver
 configure "$native"
 cmake --build "$native" --target devsim
 
 step "3/5 sample files"
 python3 scripts/make_samples.py "$out/samples"
 
-step "4/5 + 5/5 brannik.exe and vessamo.exe under Wine against devsim"
+step "4/5 + 5/5 the $bits-bit brannik.exe and vessamo.exe under Wine against devsim"
 set +e
-python3 scripts/demo_wine.py --win64 "$win64" --devsim "$native/devsim/devsim" \
+python3 scripts/demo_wine.py --build "$build_dir" --devsim "$native/devsim/devsim" \
   --samples "$out/samples" --out "$out" "${headless[@]}"
 rc=$?
 set -e

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the native GoogleTest suites (plain
-# and with AddressSanitizer + UndefinedBehaviorSanitizer) and the end-to-end
-# tests that drive the real 64-bit exes under Wine.
+# Builds everything and runs every test: the native GoogleTest suites (plain,
+# with AddressSanitizer + UndefinedBehaviorSanitizer, and with
+# ThreadSanitizer) and the end-to-end tests that drive the real 32-bit and
+# 64-bit exes under Wine.
 set -euo pipefail
 cd "$(dirname "$0")"
 jobs=$(nproc)
@@ -16,10 +17,10 @@ mkdir -p build
 build build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 build build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
 bash scripts/check_exes.sh build/win32 build/win64
-build build/native -DWIN64_BUILD_DIR="$PWD/build/win64"
+build build/native -DWIN32_BUILD_DIR="$PWD/build/win32" -DWIN64_BUILD_DIR="$PWD/build/win64"
 build build/asan -DSANITIZE=ON
 
-echo "== native tests (with end-to-end tests under Wine)"
+echo "== native tests (with end-to-end tests of the 32-bit and 64-bit exes under Wine)"
 (cd build/native && ctest --output-on-failure --timeout 600)
 echo "== native tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 (cd build/asan && ctest --output-on-failure --timeout 600)

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Benchmarks of the real 64-bit exes under Wine against devsim.
+"""Benchmarks of the real exes under Wine against devsim, both bitnesses.
 
-    wine_bench.py --win64 DIR --devsim PATH [--runs N] [--eeprom-blocks N]
+    wine_bench.py [--build DIR ...] [--devsim PATH] [--runs N] [--eeprom-blocks N]
 
-Measures, through the end-to-end harness (Xvfb, a Wine prefix, ru_RU,
-panel_driver.exe):
+With no arguments, after ./run_tests.sh, it takes build/win32 and build/win64
+and build/native/devsim/devsim. For each build (whose exes this machine can
+run) it measures, through the end-to-end harness (Xvfb, a Wine prefix,
+ru_RU, the build's panel_driver.exe):
 
   start-up      launch of the exe to its front panel being shown (median
                 of N runs per tool; the driver looks every 20 ms)
@@ -18,9 +20,13 @@ panel_driver.exe):
   probing CPU   CPU time (user + system, /proc/PID/stat) of the brannik
                 process and of the prefix's wineserver over 5 s of probing
                 for a device that never answers
+  floors        the same build's line_floor.exe, in the same run: brannik's
+                line work alone (bare line floor), and with one synchronous
+                cross-thread progress step per block (design floor); the
+                flash's line time is printed as a ratio to each
 
-Prints one line per figure and a Markdown table at the end. The timings
-depend on the machine; nothing here asserts a bound.
+Prints one line per figure, the ratio lines, and a Markdown table at the
+end. The timings depend on the machine; nothing here asserts a bound.
 """
 import argparse
 import os
@@ -32,6 +38,7 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(HERE, '..', 'tests', 'e2e'))
 sys.path.insert(0, os.path.join(HERE, '..', 'scripts'))
 import harness as h  # noqa: E402
@@ -154,6 +161,28 @@ def bench_flash(env, zel):
     return {'wall': wall, 'line': line, 'floor': floor, 'sent': sent}
 
 
+def bench_floor(env, progress):
+    """Line time of line_floor.exe for one flash (devsim answering the
+    third probe, as in bench_flash)."""
+    s = h.Session(env)
+    try:
+        transcript = os.path.join(s.dir, 'floor.txt')
+        dev = s.devsim('boot-monitor', '--sync-after', str(SYNC_AFTER), '--transcript', transcript)
+        exe = os.path.join(env.build, 'bench', 'line_floor.exe')
+        args = [h.WINE, exe] + (['--progress'] if progress else [])
+        run = subprocess.run(args, env=s.env, cwd=s.workdir, capture_output=True, timeout=300)
+        out = run.stdout.decode(errors='replace').strip()
+        if run.returncode != 0:
+            raise AssertionError('line_floor failed: %s' % out)
+        dev.stop()
+        line, sent = transcript_span(transcript)
+    finally:
+        s.close()
+    print('%s floor: %.2f s on the line (%d frames and probes sent)' %
+          ('design' if progress else 'bare line', line, sent), flush=True)
+    return line
+
+
 def bench_eeprom(env, blocks):
     s = h.Session(env)
     try:
@@ -221,43 +250,76 @@ def cpu_model():
     return platform.processor() or 'unknown'
 
 
-def main():
-    p = argparse.ArgumentParser()
-    p.add_argument('--win64', required=True)
-    p.add_argument('--devsim', required=True)
-    p.add_argument('--runs', type=int, default=3, help='start-up runs per tool')
-    p.add_argument('--eeprom-blocks', type=int, default=256)
-    args = p.parse_args()
-    sys.stdout.reconfigure(encoding='utf-8')
-    env = h.Environment(args.win64, args.devsim)
+def bench_build(build, devsim, runs, blocks):
+    env = h.Environment(build, devsim)
+    print('== %d-bit exes (%s)' % (env.bits, build), flush=True)
     try:
         env.start()
         zel = os.path.join(env.work, 'bench.zel')
         with open(zel, 'wb') as f:
             f.write(make_samples.zel_image())
-        start = bench_startup(env, args.runs)
-        flash = bench_flash(env, zel)
-        eeprom = bench_eeprom(env, args.eeprom_blocks)
-        probe = bench_probing(env, zel)
+        r = {'bits': env.bits}
+        r['start'] = bench_startup(env, runs)
+        r['bare'] = bench_floor(env, False)
+        r['design'] = bench_floor(env, True)
+        r['flash'] = bench_flash(env, zel)
+        r['eeprom'] = bench_eeprom(env, blocks)
+        r['probe'] = bench_probing(env, zel)
     finally:
         env.stop()
+    name = 'win%d' % r['bits']
+    print('full flash / bare line floor (%s): %.3f' % (name, r['flash']['line'] / r['bare']), flush=True)
+    print('full flash / design floor (%s): %.3f' % (name, r['flash']['line'] / r['design']), flush=True)
+    return r
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument('--build', action='append', help='a Windows build folder; default build/win32 and build/win64')
+    p.add_argument('--devsim', default=os.path.join(ROOT, 'build', 'native', 'devsim', 'devsim'))
+    p.add_argument('--runs', type=int, default=3, help='start-up runs per tool')
+    p.add_argument('--eeprom-blocks', type=int, default=256)
+    args = p.parse_args()
+    sys.stdout.reconfigure(encoding='utf-8')
+    builds = args.build or [os.path.join(ROOT, 'build', b) for b in ('win32', 'win64')]
+    results = []
+    for build in builds:
+        if not os.path.exists(os.path.join(build, 'brannik', 'brannik.exe')):
+            print('== %s: not built (./run_tests.sh builds it)' % build)
+            continue
+        reason = h.cannot_run(h.exe_bits(os.path.join(build, 'brannik', 'brannik.exe')))
+        if reason:
+            print('== %s: not measured: %s' % (build, reason))
+            continue
+        results.append(bench_build(build, args.devsim, args.runs, args.eeprom_blocks))
+    if not results:
+        return 1
 
     print()
     print('%s, %d cores (nproc), %s' % (time.strftime('%Y-%m-%d'), os.cpu_count(), cpu_model()))
     print()
-    print('| figure | measured | reference |')
-    print('|---|---|---|')
-    print('| start-up to shown panel, brannik | %.2f s (median of %d) | |' % (start['brannik'], args.runs))
-    print('| start-up to shown panel, vessamo | %.2f s (median of %d) | |' % (start['vessamo'], args.runs))
-    print('| full flash on the line (first probe to last reply) | %.2f s | floor %.2f s: (608 exchanges + identify + %d unanswered probes) x 50 ms |'
-          % (flash['line'], flash['floor'], SYNC_AFTER - 1))
-    print('| full flash, "Start Flash" to final prompt | %.2f s | |' % flash['wall'])
-    print('| over the floor, per exchange | %.1f ms | |' % ((flash['line'] - flash['floor']) * 1000 / (EXCHANGES + 1)))
-    print('| EEPROM write per 128-byte block | %.2f ms (%d blocks) | 1.6 ms of line time at a real 921600 baud |'
-          % (eeprom['per_block_ms'], eeprom['blocks']))
-    print('| EEPROM write, "Flash EEPROM" to "OK !" | %.2f s (%d blocks) | |' % (eeprom['wall'], eeprom['blocks']))
-    print('| CPU while probing, brannik process | %.1f %% of one core | |' % probe['tool_pct'])
-    print('| CPU while probing, wineserver | %.1f %% of one core | |' % probe['server_pct'])
+    print('| figure | ' + ' | '.join('win%d' % r['bits'] for r in results) + ' | reference |')
+    print('|---|' + '---|' * len(results) + '---|')
+
+    def row(figure, fmt, get, reference=''):
+        print('| %s | %s | %s |' % (figure, ' | '.join(fmt % get(r) for r in results), reference))
+
+    floor = (EXCHANGES + 1 + (SYNC_AFTER - 1)) * READ_TIMEOUT_S
+    row('start-up to shown panel, brannik', '%.2f s', lambda r: r['start']['brannik'], 'median of %d' % args.runs)
+    row('start-up to shown panel, vessamo', '%.2f s', lambda r: r['start']['vessamo'], 'median of %d' % args.runs)
+    row('full flash on the line (first probe to last reply)', '%.2f s', lambda r: r['flash']['line'],
+        'protocol floor %.2f s: (608 exchanges + identify + %d unanswered probes) x 50 ms' % (floor, SYNC_AFTER - 1))
+    row('bare line floor (line_floor.exe)', '%.2f s', lambda r: r['bare'], 'the same line work, no windows')
+    row('design floor (line_floor.exe --progress)', '%.2f s', lambda r: r['design'],
+        'plus one synchronous cross-thread progress step per block')
+    row('full flash / bare line floor', '%.3f', lambda r: r['flash']['line'] / r['bare'])
+    row('full flash / design floor', '%.3f', lambda r: r['flash']['line'] / r['design'], 'target at most 1.02')
+    row('full flash, "Start Flash" to final prompt', '%.2f s', lambda r: r['flash']['wall'])
+    row('EEPROM write per 128-byte block', '%.2f ms', lambda r: r['eeprom']['per_block_ms'],
+        '%d blocks; 1.6 ms of line time at a real 921600 baud' % args.eeprom_blocks)
+    row('EEPROM write, "Flash EEPROM" to "OK !"', '%.2f s', lambda r: r['eeprom']['wall'], '%d blocks' % args.eeprom_blocks)
+    row('CPU while probing, brannik process', '%.1f %%', lambda r: r['probe']['tool_pct'], 'of one core')
+    row('CPU while probing, wineserver', '%.1f %%', lambda r: r['probe']['server_pct'], 'of one core')
     return 0
 
 

@@ -2,7 +2,10 @@
 """The Wine half of ./demo.sh: runs the real brannik.exe and vessamo.exe
 against devsim and checks what the simulated device received.
 
-    demo_wine.py --win64 DIR --devsim PATH --samples DIR --out DIR [--headless]
+    demo_wine.py --build DIR --devsim PATH --samples DIR --out DIR [--headless]
+
+DIR is a Windows build folder: build/win32 (the exes technicians run) or
+build/win64.
 
 Headless (no DISPLAY, or --headless): everything runs on a private Xvfb and
 panel_driver.exe does the clicking, as a technician would: pick COM 3, open
@@ -226,7 +229,7 @@ def write_eeprom(s, dat, out, headless):
 
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument('--win64', required=True)
+    p.add_argument('--build', required=True, help='a Windows build folder (build/win32 or build/win64)')
     p.add_argument('--devsim', required=True)
     p.add_argument('--samples', required=True)
     p.add_argument('--out', required=True)
@@ -239,7 +242,7 @@ def main():
     zel = os.path.abspath(os.path.join(args.samples, 'sample.zel'))
     dat = os.path.abspath(os.path.join(args.samples, 'zel_eeprom.dat'))
 
-    env = (h.Environment if headless else DisplayEnvironment)(args.win64, args.devsim)
+    env = (h.Environment if headless else DisplayEnvironment)(args.build, args.devsim)
     results = {}
     try:
         say('preparing a Wine prefix%s (about 10 s)' % (' and Xvfb' if headless else ''))

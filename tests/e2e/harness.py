@@ -1,6 +1,8 @@
-"""Harness for the end-to-end tests: the real 64-bit exes under Wine on Xvfb,
-driven through their windows by panel_driver.exe, with devsim playing the
-device on a pseudo-terminal linked as COM3.
+"""Harness for the end-to-end tests: the real exes of one Windows build (the
+32-bit one that technicians run, or the 64-bit one) under Wine on Xvfb,
+driven through their windows by that build's own panel_driver.exe, with
+devsim playing the device on a pseudo-terminal linked as COM3. wine64 hands
+a 32-bit exe to the 32-bit Wine by itself, in the same 64-bit prefix.
 
 One Environment per run (display, locales, template Wine prefix); one Session
 per test (a copy of the prefix, its wineserver, the driver, the tools and the
@@ -36,12 +38,13 @@ class Environment:
     """What every session shares: the X display, the locales and the
     template Wine prefix. Built once per run."""
 
-    def __init__(self, win64_dir, devsim_path):
-        self.win64 = os.path.abspath(win64_dir)
+    def __init__(self, build_dir, devsim_path):
+        self.build = os.path.abspath(build_dir)
         self.devsim = os.path.abspath(devsim_path)
-        self.brannik = os.path.join(self.win64, 'brannik', 'brannik.exe')
-        self.vessamo = os.path.join(self.win64, 'vessamo', 'vessamo.exe')
-        self.driver = os.path.join(self.win64, 'tests', 'e2e', 'panel_driver.exe')
+        self.brannik = os.path.join(self.build, 'brannik', 'brannik.exe')
+        self.vessamo = os.path.join(self.build, 'vessamo', 'vessamo.exe')
+        self.driver = os.path.join(self.build, 'tests', 'e2e', 'panel_driver.exe')
+        self.bits = exe_bits(self.brannik)
         self.work = tempfile.mkdtemp(prefix='zel-e2e-')
         self.xvfb = None
         self.display = None
@@ -353,6 +356,38 @@ class Session:
         for d in self.devsims:
             d.stop()
         shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def exe_bits(path):
+    """32 or 64: the machine field of a PE file's header."""
+    with open(path, 'rb') as f:
+        head = f.read(4096)
+    pe = int.from_bytes(head[0x3C:0x40], 'little')
+    if head[pe:pe + 4] != b'PE\0\0':
+        raise RuntimeError('%s is not a PE file' % path)
+    machine = int.from_bytes(head[pe + 4:pe + 6], 'little')
+    return {0x14C: 32, 0x8664: 64}[machine]
+
+
+WINE32_LOADER = '/usr/lib/wine/wine'
+
+
+def cannot_run(bits):
+    """Why this machine cannot run exes of BITS bits under Wine, or None.
+    A 32-bit exe needs the 32-bit Wine (wine32:i386) and a kernel that
+    executes 32-bit programs; some kernels refuse them ("Exec format
+    error"), and then no 32-bit Windows program can run here."""
+    if bits == 64:
+        return None
+    if not os.path.exists(WINE32_LOADER):
+        return 'the 32-bit Wine is not installed (%s; scripts/install_deps.sh installs wine32:i386)' % WINE32_LOADER
+    try:
+        subprocess.run([WINE32_LOADER, '--version'], capture_output=True, timeout=30, check=True)
+    except OSError as e:
+        return 'this kernel does not execute 32-bit programs (%s: %s)' % (WINE32_LOADER, e.strerror)
+    except subprocess.SubprocessError as e:
+        return 'the 32-bit Wine does not start (%s)' % e
+    return None
 
 
 def clone_prefix(template, dest):

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""End-to-end tests of brannik and vessamo: the real 64-bit exes under Wine,
-driven through their windows as a technician would, against devsim.
+"""End-to-end tests of brannik and vessamo: the real exes of one Windows build
+(32- or 64-bit) under Wine, driven through their windows as a technician
+would, against devsim.
 
-Usage: run_e2e.py --win64 DIR --devsim PATH [--only CLASS[,CLASS...]]
+Usage: run_e2e.py --build DIR --devsim PATH [--only CLASS[,CLASS...]]
                   [--screenshots DIR]
 Prints "N passed, M failed" last and exits non-zero on any failure.
 """
@@ -20,6 +21,7 @@ from harness import (IDC_COMPORT, IDC_EXIT, IDC_FLASHEEPROM, IDC_OPENFILE, IDC_P
 
 ENV = None
 SCREENSHOTS = None
+SKIPPED_EXIT = 77  # ctest's SKIP_RETURN_CODE for these entries
 
 # Log texts, as the tools format them (line feeds normalised).
 OPENED_COM3 = 'Открыт порт COM3\n'
@@ -532,7 +534,7 @@ ALL = [StartupTest, PortPickTest, VessamoTransferTest, BrannikTest, ScreenshotEn
 def main():
     global ENV, SCREENSHOTS
     parser = argparse.ArgumentParser()
-    parser.add_argument('--win64', required=True)
+    parser.add_argument('--build', required=True, help='a Windows build folder (build/win32 or build/win64)')
     parser.add_argument('--devsim', required=True)
     parser.add_argument('--only', default='', help='comma-separated test classes or Class.test names')
     parser.add_argument('--screenshots', default='', help='folder for the panel screenshots')
@@ -549,7 +551,14 @@ def main():
         for cls in ALL:
             suite.addTests(loader.loadTestsFromTestCase(cls))
 
-    ENV = h.Environment(args.win64, args.devsim)
+    ENV = h.Environment(args.build, args.devsim)
+    print('exes: %d-bit, %s' % (ENV.bits, ENV.build))
+    reason = h.cannot_run(ENV.bits)
+    if reason:
+        # Said loudly: these tests did not run on this machine.
+        print('SKIPPED: the %d-bit exes cannot run here: %s' % (ENV.bits, reason))
+        print('0 passed, 0 failed, %d skipped' % suite.countTestCases())
+        return SKIPPED_EXIT
     try:
         ENV.start()
         result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)

@@ -1,0 +1,96 @@
+// line_floor: the design floor of a brannik flash under Wine, for
+// wine_bench.py. Built with the Windows exes, never shipped.
+//
+// It does on COM3 exactly the line work of one flash, with brannik's own
+// port settings and link code: open at 115200 8N1 with the 50 ms read
+// time-out, probe until the boot monitor answers, identify, then the 96 +
+// 384 + 128 command frames, each with its 6-byte read, a purge before each
+// phase. No windows are involved, so the line time devsim records is what
+// the protocol and Wine's serial layer cost by themselves.
+//
+// With --progress a second thread owns a progress bar and pumps messages,
+// and every acknowledged block is followed by one synchronous PBM_STEPIT
+// sent to it across threads, as the real tool's worker does: the floor of
+// the design, where brannik's other costs (log lines, button states) are
+// left out.
+//
+// Exit code 0 when every block was acknowledged, 1 otherwise; one line on
+// stdout says which.
+#include <windows.h>
+#include <commctrl.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "boot_monitor.h"
+#include "flash_sequence.h"
+#include "serial_port.h"
+#include "tool_profile.h"
+
+enum { FLOOR_COM = 3 };
+
+static HWND s_bar;
+static HANDLE s_bar_ready;
+
+// The bar's thread: creates the bar and pumps its messages until the end
+// of the process.
+static DWORD WINAPI BarThread(LPVOID)
+{
+    s_bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_POPUP, 0, 0, 200, 20, nullptr, nullptr,
+                            GetModuleHandleA(nullptr), nullptr);
+    SendMessageA(s_bar, PBM_SETRANGE32, 0, FLASH_PROGRAM_BLOCKS);
+    SendMessageA(s_bar, PBM_SETSTEP, 1, 0);
+    SetEvent(s_bar_ready);
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageA(&msg);
+    return 0;
+}
+
+static int RunPhase(unsigned char command, unsigned blocks, unsigned block_bytes, const unsigned char* image)
+{
+    static unsigned char frame[BM_FRAME_MAX];
+    PortPurge(g_port.load());
+    for (unsigned k = 0; k < blocks; k++) {
+        unsigned length = BuildCommandFrame(frame, command, k * block_bytes, image ? image + k * block_bytes : nullptr);
+        if (ExchangeCommand(frame, length) != BM_OUTCOME_DONE) {
+            printf("block %u of command %u not acknowledged\n", k, command);
+            return 0;
+        }
+        if (s_bar)
+            SendMessageA(s_bar, PBM_STEPIT, 0, 0);
+    }
+    return 1;
+}
+
+int main(int argc, char** argv)
+{
+    static unsigned char code[FLASH_PROGRAM_BLOCKS * FLASH_PROGRAM_BLOCK_BYTES];
+    static unsigned char eeprom[FLASH_EEPROM_BLOCKS * FLASH_EEPROM_BLOCK_BYTES];
+    memset(code, 0x5A, sizeof code);
+    memset(eeprom, 0xA5, sizeof eeprom);
+
+    if (argc > 1 && strcmp(argv[1], "--progress") == 0) {
+        InitCommonControls();
+        s_bar_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        CreateThread(nullptr, 0, BarThread, nullptr, 0, nullptr);
+        WaitForSingleObject(s_bar_ready, INFINITE);
+    }
+
+    SetToolProfile(&BRANNIK_PROFILE);
+    g_selected_port.store(FLOOR_COM);
+    if (!OpenComPort()) {
+        printf("COM%d does not open\n", FLOOR_COM);
+        return 1;
+    }
+    if (!SyncBootMonitor() || !IdentifyBootMonitor()) {
+        printf("no boot monitor\n");
+        return 1;
+    }
+    int ok = RunPhase(BM_CMD_ERASE, FLASH_ERASE_BLOCKS, FLASH_ERASE_BLOCK_BYTES, nullptr) &&
+             RunPhase(BM_CMD_PROGRAM, FLASH_PROGRAM_BLOCKS, FLASH_PROGRAM_BLOCK_BYTES, code) &&
+             RunPhase(BM_CMD_EEPROM_WRITE, FLASH_EEPROM_BLOCKS, FLASH_EEPROM_BLOCK_BYTES, eeprom);
+    if (ok)
+        printf("every block acknowledged\n");
+    fflush(stdout);
+    return ok ? 0 : 1;
+}
