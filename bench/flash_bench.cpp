@@ -90,7 +90,7 @@ int main()
         StopDevsim(&sim);
         return 1;
     }
-    g_flash_in_progress.store(1);
+    g_flash_state.store(FLASH_STARTED);
     ClearRecordedLog();
 
     double cpu0 = CpuSeconds(), wall0 = WallSeconds();

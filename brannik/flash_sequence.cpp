@@ -15,8 +15,13 @@
 #include "progress_bar.h"
 #include "serial_port.h"
 
-std::atomic<int> g_flash_in_progress{0};
-std::atomic<int> g_flash_sequence_active{FLASH_SEQUENCE_NONE};
+std::atomic<int> g_flash_state{FLASH_IDLE};
+
+int FlashInProgress()
+{
+    int state = g_flash_state.load();
+    return state == FLASH_STARTED || state == FLASH_PHASES || state == FLASH_HALTED;
+}
 
 // The sequence's own copy of the firmware image and its one frame buffer.
 // Only the port worker touches them, one sequence at a time.
@@ -32,7 +37,7 @@ struct FlashPhase {
     const unsigned char* image;   // payload source, or nullptr (erase)
 };
 
-static const FlashPhase FLASH_PHASES[] = {
+static const FlashPhase PHASE_TABLE[] = {
     {"Стираем старый код ... ", BM_CMD_ERASE, FLASH_ERASE_BLOCKS, FLASH_ERASE_BLOCK_BYTES, nullptr},
     {"Прошиваем новый код ... ", BM_CMD_PROGRAM, FLASH_PROGRAM_BLOCKS, FLASH_PROGRAM_BLOCK_BYTES, s_code},
     {"Прошиваем новый EEPROM ...", BM_CMD_EEPROM_WRITE, FLASH_EEPROM_BLOCKS, FLASH_EEPROM_BLOCK_BYTES, s_eeprom},
@@ -84,54 +89,82 @@ static int RunPhase(const FlashPhase& phase)
     return 1;
 }
 
-// Back to idle: the order the panel has always been restored in.
+// Moves the state from `from` to `to`; 0 when the other thread had moved it.
+static int MoveState(int from, int to)
+{
+    return g_flash_state.compare_exchange_strong(from, to);
+}
+
+// A stopped sequence hands the panel back untouched; 1 when it was stopped.
+static int EndIfStopped()
+{
+    return MoveState(FLASH_STOPPED, FLASH_IDLE);
+}
+
+// Sync or identify failed: the panel stays started until "Stop Flash",
+// unless the user has pressed it already.
+static void EndWithoutRestore()
+{
+    if (!MoveState(FLASH_STARTED, FLASH_HALTED))
+        EndIfStopped();
+}
+
+// The device answered and identified itself: the phases run from here on,
+// whatever was pressed. The state moves first, so "Stop Flash" and the
+// close guard see the phases before the panel shows them.
+static void BeginPhases()
+{
+    if (MoveState(FLASH_STARTED, FLASH_PHASES)) {
+        DisableStartFlash();
+        return;
+    }
+    // A stop crossed the device's answer (or came during identify): show
+    // the running phases again until the restore.
+    g_flash_state.store(FLASH_PHASES);
+    DisableStartFlash();
+    LabelStopFlash();
+    DisableComPort();
+    DisableOpenFile();
+}
+
+// Back to idle: the order the panel has always been restored in; the state
+// goes back to idle last.
 static void RestorePanel()
 {
     EnableStartFlash();
     EnableOpenFile();
     LabelStartFlash();
     EnableComPort();
-    g_flash_in_progress.store(0);
+    g_flash_state.store(FLASH_IDLE);
 }
 
 void FlashFirmware()
 {
-    g_flash_sequence_active.store(FLASH_SEQUENCE_WAITING);
+    // Stopped before it began: no probe, and the panel is the user's.
+    if (EndIfStopped())
+        return;
 
-    // Reachable without an image only through a stop, a failed load and a
-    // new start racing each other: nothing to send, back to idle.
+    // Reachable without an image only if a load failed in between: nothing
+    // to send, back to idle.
     if (!CopyFirmwareImage()) {
         RestorePanel();
-        g_flash_sequence_active.store(FLASH_SEQUENCE_NONE);
         return;
     }
 
     LogPrint("\r\nВыключите и включите питание устройства.\r\n");
     LogPrint("Прошивка начнется сразу после включения питания.\r\n");
 
-    // Sync and identify failures leave the panel in the started state; the
-    // user leaves it with "Stop Flash".
+    // A stop during the prompts ends the sequence before its first probe.
+    if (EndIfStopped())
+        return;
     if (!SyncBootMonitor() || !IdentifyBootMonitor()) {
-        g_flash_sequence_active.store(FLASH_SEQUENCE_NONE);
+        EndWithoutRestore();
         return;
     }
 
-    // From here the phases run to their end and "Stop Flash" is ignored.
-    // The button operation is a synchronous send, so a stop being handled
-    // right now has finished when it returns and the flag below is final.
-    g_flash_sequence_active.store(FLASH_SEQUENCE_PHASES);
-    DisableStartFlash();
-    if (g_flash_in_progress.load() == 0) {
-        // A stop arrived after the device had answered: the phases run
-        // anyway, so show them as running until the restore below.
-        LabelStopFlash();
-        DisableComPort();
-        DisableOpenFile();
-        g_flash_in_progress.store(1);
-    }
-
+    BeginPhases();
     int ok = 1;
-    for (const FlashPhase& phase : FLASH_PHASES) {
+    for (const FlashPhase& phase : PHASE_TABLE) {
         if (!RunPhase(phase)) {
             ok = 0;
             break;
@@ -141,7 +174,5 @@ void FlashFirmware()
         LogPrint("Выключите и включите питание устройства !\r\n");
         ProgressReset();
     }
-
     RestorePanel();
-    g_flash_sequence_active.store(FLASH_SEQUENCE_NONE);
 }

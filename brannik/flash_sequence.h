@@ -6,9 +6,13 @@
 // the phases, successful or not, it restores the front panel to idle. A sync
 // or identify failure ends it without that restore.
 //
-// Runs on the port worker thread (ID_COM_STARTFLASH). It works from its own
-// copy of the firmware image taken when it starts, builds each frame in one
-// fixed buffer and allocates nothing.
+// Runs on the port worker thread (ID_COM_STARTFLASH). A sequence whose
+// "Stop Flash" came before it probed returns without a probe and without
+// touching the panel; one whose stop crossed the device's answer, or came
+// while the device identified itself, runs the phases with the panel put
+// back into the running state. It works from its own copy of the firmware
+// image taken when it starts, builds each frame in one fixed buffer and
+// allocates nothing.
 #pragma once
 
 #include <atomic>
@@ -22,19 +26,30 @@ enum {
     FLASH_EEPROM_BLOCK_BYTES = 8,
 };
 
-// 1 from "Start Flash" until the panel restore (or "Stop Flash").
-// Written by both threads.
-extern std::atomic<int> g_flash_in_progress;
-
-// Where FlashFirmware stands; written only by FlashFirmware (port worker).
-// The front panel refuses to close while it is not FLASH_SEQUENCE_NONE,
-// starts no second flash before it is back to FLASH_SEQUENCE_NONE, and
-// ignores "Stop Flash" once it is FLASH_SEQUENCE_PHASES.
-enum {
-    FLASH_SEQUENCE_NONE = 0,      // no sequence running
-    FLASH_SEQUENCE_WAITING = 1,   // prompts, sync and identify: waiting for the device
-    FLASH_SEQUENCE_PHASES = 2,    // erase, program, EEPROM: runs to its end
+// The flash state: the one value that says where a flash stands, for the
+// front panel (user-interface thread) and FlashFirmware (port worker) alike.
+// Each thread moves it only from the states listed for it, by
+// compare-and-swap where the other thread may move it too, and moves it
+// before it changes the panel to match, so a panel change never runs ahead
+// of the state.
+//
+//   front panel:   IDLE -> STARTED ("Start Flash", set before the post)
+//                  STARTED -> STOPPED, HALTED -> IDLE ("Stop Flash")
+//   FlashFirmware: STOPPED -> IDLE (a stopped sequence returns untouched)
+//                  STARTED -> HALTED (sync write or identify failed)
+//                  STARTED or STOPPED -> PHASES (the device answered)
+//                  PHASES -> IDLE (the panel restore)
+enum FlashState {
+    FLASH_IDLE = 0,     // panel idle; no sequence posted or running
+    FLASH_STARTED = 1,  // panel started; a sequence is posted or waits for the device
+    FLASH_STOPPED = 2,  // "Stop Flash" made the panel idle; the sequence has yet to return
+    FLASH_PHASES = 3,   // erase, program and EEPROM write run to their end
+    FLASH_HALTED = 4,   // the sequence gave up before the phases; the panel stays started
 };
-extern std::atomic<int> g_flash_sequence_active;
+extern std::atomic<int> g_flash_state;
+
+// The flash-in-progress flag: 1 while the panel shows a flash (started,
+// halted or running phases), when "Exit" is refused.
+int FlashInProgress();
 
 void FlashFirmware();

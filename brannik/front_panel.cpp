@@ -1,12 +1,15 @@
 // front_panel: brannik's Start/Stop toggle, port choice, "Open File" and
 // close guard, free of any platform call so that the state table can be
-// tested natively. Runs on the user-interface thread.
+// tested natively. Runs on the user-interface thread, except
+// OnPortRequestsServed, which the port worker calls.
 //
-// Two rules keep one flash at a time and keep a stop where it belongs:
-// "Start Flash" does nothing until the previous sequence has returned, and
-// clears any stop request that no sync consumed before it posts the new one.
-// Once the sequence runs its phases, "Stop Flash" is ignored and the tool
-// cannot be closed until the sequence has returned.
+// Where a flash stands is g_flash_state (flash_sequence.h), shared with the
+// sequence. "Start Flash" moves it to started before it posts the sequence;
+// "Stop Flash" returns the panel to idle at once and lets "Exit" through,
+// and the sequence, once it sees the stop, returns without probing again.
+// "Start Flash" does nothing until a stopped sequence has returned (within
+// one probe), so there is never more than one. Nothing here enables the
+// Start/Stop button while the phases run.
 #include "front_panel.h"
 
 #include "boot_monitor.h"
@@ -20,43 +23,53 @@ enum {
     PORT_SETTLE_MS = 50,   // pause after each open or close request, ms
 };
 
+// The panel shows idle (not started, no phases), so the Start/Stop button
+// may follow the port and the image.
+static int PanelShowsIdle()
+{
+    int state = g_flash_state.load();
+    return state == FLASH_IDLE || state == FLASH_STOPPED;
+}
+
 static void StartFlash()
 {
-    // A sequence still ending (it notices a stop within one probe) would
-    // otherwise run side by side with the new one.
-    if (g_flash_sequence_active.load() != FLASH_SEQUENCE_NONE)
-        return;
     LabelStopFlash();
     DisableComPort();
     DisableOpenFile();
+    // A stop that no sync consumed must not reach this flash.
     g_stop_request.store(0);
-    // The flag is set before the post so that a sequence which ends at once
-    // cannot have its restore overwritten by a late "started".
-    g_flash_in_progress.store(1);
+    // Started before the post, so that the sequence finds it so.
+    g_flash_state.store(FLASH_STARTED);
     RequestTransfer();
 }
 
 static void StopFlash()
 {
-    // Erase, program and EEPROM write run to their end; the sequence
-    // restores the panel itself.
-    if (g_flash_sequence_active.load() == FLASH_SEQUENCE_PHASES)
-        return;
     g_stop_request.store(1);
     LabelStartFlash();
     EnableComPort();
     EnableOpenFile();
-    g_flash_in_progress.store(0);
 }
 
 void OnStartStopFlash()
 {
     if (!IsPortReady() || !IsFirmwareLoaded())
         return;
-    if (g_flash_in_progress.load() == 0)
+    int state = g_flash_state.load();
+    if (state == FLASH_IDLE) {
         StartFlash();
-    else
+    } else if (state == FLASH_HALTED) {
+        // The sequence has returned already: nothing is left to stop it.
+        g_flash_state.store(FLASH_IDLE);
         StopFlash();
+    } else if (state == FLASH_STARTED) {
+        // The sequence may turn to the phases at this very moment; then
+        // the phases run to their end and the button is already disabled.
+        if (g_flash_state.compare_exchange_strong(state, FLASH_STOPPED))
+            StopFlash();
+    }
+    // FLASH_STOPPED: the stopped sequence has yet to return.
+    // FLASH_PHASES: the phases run to their end.
 }
 
 void OnSelectPort()
@@ -68,14 +81,29 @@ void OnSelectPort()
     }
     RequestPortOpen();
     SleepMs(PORT_SETTLE_MS);
-    if (IsPortReady() && IsFirmwareLoaded())
+    // Its requests may have waited for a sequence that meanwhile began its
+    // phases; then the button stays as they left it.
+    if (IsPortReady() && IsFirmwareLoaded() && PanelShowsIdle())
         EnableStartFlash();
 }
 
 void OnOpenFile(void* owner)
 {
-    if (OpenFirmwareFile(owner) && IsPortReady())
+    // The dialog pumps messages: the phases may have begun meanwhile.
+    if (OpenFirmwareFile(owner) && IsPortReady() && PanelShowsIdle())
         EnableStartFlash();
+}
+
+void OnPortRequestsServed()
+{
+    // The panel restore at the end of the sequence saw the port as it was
+    // before these requests; the button follows the port as it is now.
+    if (!PanelShowsIdle())
+        return;
+    if (IsPortReady() && IsFirmwareLoaded())
+        EnableStartFlash();
+    else
+        DisableStartFlash();
 }
 
 int OnPortPicked(int index)
@@ -94,6 +122,5 @@ int OnPortPicked(int index)
 
 int MayCloseTool()
 {
-    return g_flash_in_progress.load() == 0 &&
-           g_flash_sequence_active.load() == FLASH_SEQUENCE_NONE;
+    return !FlashInProgress();
 }

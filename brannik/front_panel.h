@@ -13,3 +13,4 @@ void OnOpenFile(void* owner);        // main window, ID_PPP_OPENFILE
 int  OnPortPicked(int index);        // dialog, CBN_SELCHANGE with CB_GETCURSEL's index;
                                      // 1 = the caller posts ID_PPP_SELECTPORT
 int  MayCloseTool();                 // close guard: 1 = destroy the main window
+void OnPortRequestsServed();         // port worker, after requests parked during a flash

@@ -47,6 +47,7 @@ static const ShellProfile BRANNIK_SHELL = {
     &BRANNIK_PROFILE,
     ID_COM_STARTFLASH,
     FlashFirmware,
+    OnPortRequestsServed,
     nullptr,
     nullptr,
     PanelClick,

@@ -1,34 +1,21 @@
-// port_worker: the port worker thread, its hidden "comport32loader" window
-// and the three requests the user-interface thread makes of it.
+// port_worker: what the port worker does with the requests that reach it,
+// free of any platform call so that the native tests drive the same rules.
 //
-// Open and close are sent; the tool's transfer is posted and runs inside
-// DispatchMessageA to its end. While a transfer runs, its own synchronous
-// sends to the user-interface thread let a sent open or close in: such a
-// request is answered at once (ReplyMessage) and parked on a pending list,
-// then served in arrival order as soon as the transfer returns, before the
-// worker goes back to GetMessageA. The requester never waits on the
-// transfer, and the port never changes under it.
+// An open or close is carried out at once, unless a transfer is running:
+// then it was delivered while the transfer waited in one of its own
+// synchronous sends, and carrying it out would change the port under the
+// transfer. It is parked instead and served, in arrival order, as soon as
+// the transfer returns, before the worker takes anything else.
 #include "port_worker.h"
 
-#include <windows.h>
-#include <atomic>
-
-#include "log_view.h"
 #include "serial_port.h"
-#include "tool_shell.h"
 
 enum {
-    PORT_WORKER_CLASS_STYLE = CS_PARENTDC | CS_NOCLOSE,  // 0x280
-    PORT_WORKER_STYLE = 0xC6000000,  // WS_POPUP | WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, hidden
-    PENDING_SLOTS = 16,              // opens/closes parked during one transfer
-    WORKER_START_WAIT_MS = 2000,     // longest wait for a starting worker's window
-    WORKER_START_POLL_MS = 5,
+    PENDING_SLOTS = 16,  // opens/closes parked during one transfer
 };
 
-static const char PORT_WORKER_CLASS[] = "comport32loader";
-
 // Port worker thread only.
-static std::atomic<int> s_busy{0};  // 1 while a transfer (and the pending list after it) runs
+static int s_busy = 0;  // 1 while a transfer (and the pending list after it) runs
 static unsigned s_pending[PENDING_SLOTS];
 static int s_pending_count = 0;
 
@@ -53,13 +40,6 @@ static void CompactPending()
         s_pending[s_pending_count++] = ID_COM_OPEN;
 }
 
-static void ParkRequest(unsigned command)
-{
-    if (s_pending_count == PENDING_SLOTS)
-        CompactPending();
-    s_pending[s_pending_count++] = command;
-}
-
 static void RunPortRequest(unsigned command)
 {
     if (command == ID_COM_OPEN)
@@ -68,146 +48,36 @@ static void RunPortRequest(unsigned command)
         CloseComPort();
 }
 
-static void RunTransfer()
+int WorkerBusy() { return s_busy; }
+
+int WorkerPortRequest(unsigned command)
+{
+    if (!s_busy) {
+        RunPortRequest(command);
+        return 1;
+    }
+    if (s_pending_count == PENDING_SLOTS)
+        CompactPending();
+    s_pending[s_pending_count++] = command;
+    return 0;
+}
+
+void WorkerRunTransfer(void (*transfer)(), void (*after_parked)())
 {
     s_busy = 1;
-    Shell()->transfer();
+    transfer();
     // Still busy: a request arriving while a parked one runs (inside its log
     // send) joins the end of the list instead of running nested.
+    int served = 0;
     while (s_pending_count > 0) {
         unsigned command = s_pending[0];
         for (int i = 1; i < s_pending_count; ++i)
             s_pending[i - 1] = s_pending[i];
         --s_pending_count;
         RunPortRequest(command);
+        served = 1;
     }
+    if (served && after_parked)
+        after_parked();
     s_busy = 0;
 }
-
-static LRESULT PortWorkerCommand(WPARAM wparam, LPARAM lparam)
-{
-    unsigned command = LOWORD(wparam);
-    if (command == ID_COM_OPEN || command == ID_COM_CLOSE) {
-        if (s_busy) {
-            ParkRequest(command);
-            ReplyMessage(0);  // the requester goes on; IsPortReady tells it later
-            return 0;
-        }
-        RunPortRequest(command);
-        return 1;
-    }
-    const ShellProfile* shell = Shell();
-    if (shell && shell->transfer && command == shell->transfer_command) {
-        RunTransfer();
-        return 0;
-    }
-    return 0;
-}
-
-static LRESULT CALLBACK PortWorkerWndProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-{
-    switch (message) {
-    case WM_CREATE:
-        return 0;
-    case WM_DESTROY:
-        g_port_worker_window = nullptr;
-        return 0;
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        if (BeginPaint(window, &ps))
-            EndPaint(window, &ps);
-        return 0;
-    }
-    case WM_NCPAINT:
-        return 0;
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_CLOSE:
-        CloseComPort();
-        DestroyWindow(window);
-        return 0;
-    case WM_COMMAND:
-        return PortWorkerCommand(wparam, lparam);
-    default:
-        return DefWindowProcA(window, message, wparam, lparam);
-    }
-}
-
-static DWORD WINAPI PortWorkerThread(LPVOID)
-{
-    HWND window = CreateWindowExA(0, PORT_WORKER_CLASS, "", PORT_WORKER_STYLE, 0, 0, 0, 0,
-                                  nullptr, nullptr, g_instance.load(), nullptr);
-    g_port_worker_window = window;
-    if (!window) {
-        ErrorBox("Failed create ComPort window");
-        ExitThread(0);
-    }
-    // Messages of the worker window only; sent requests are served inside
-    // GetMessageA ahead of posted transfers.
-    MSG msg;
-    while (IsWindow(g_port_worker_window.load())) {
-        if (GetMessageA(&msg, g_port_worker_window.load(), 0, 0) <= 0)
-            break;
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    ExitThread(0);
-    return 0;
-}
-
-int StartPortWorker()
-{
-    WNDCLASSA wc = {};
-    wc.style = PORT_WORKER_CLASS_STYLE;
-    wc.lpfnWndProc = PortWorkerWndProc;
-    wc.hInstance = g_instance.load();
-    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    wc.lpszClassName = PORT_WORKER_CLASS;
-    if (!RegisterClassA(&wc))
-        return ErrorBox("Failed register modbus class !");
-
-    HANDLE thread = CreateThread(nullptr, 0, PortWorkerThread, nullptr, 0, nullptr);
-    g_port_worker_thread = thread;
-    if (!thread)
-        return ErrorBox("Failed create new thread");
-    return 1;
-}
-
-// The worker window, waiting briefly when the thread has started but not
-// yet created it: start-up shows the panel without waiting for the worker,
-// and a port picked at once must not be dropped without a word. A worker
-// whose window creation failed (its thread has ended) or that is gone gives
-// nullptr, and the request is dropped.
-static HWND WorkerWindow()
-{
-    HWND worker = g_port_worker_window.load();
-    HANDLE thread = static_cast<HANDLE>(g_port_worker_thread.load());
-    for (unsigned waited = 0; !worker && thread && waited < WORKER_START_WAIT_MS;
-         waited += WORKER_START_POLL_MS) {
-        if (WaitForSingleObject(thread, WORKER_START_POLL_MS) != WAIT_TIMEOUT)
-            break;  // the thread has ended: no window will come
-        worker = g_port_worker_window.load();
-    }
-    return worker;
-}
-
-static void SendRequest(unsigned command)
-{
-    HWND worker = WorkerWindow();
-    if (worker)
-        SendMessageA(worker, WM_COMMAND, MAKEWPARAM(command, 0), 0);
-}
-
-void RequestPortOpen() { SendRequest(ID_COM_OPEN); }
-
-void RequestPortClose() { SendRequest(ID_COM_CLOSE); }
-
-void RequestTransfer()
-{
-    HWND worker = WorkerWindow();
-    const ShellProfile* shell = Shell();
-    if (worker && shell)
-        PostMessageA(worker, WM_COMMAND, MAKEWPARAM(shell->transfer_command, 0), 0);
-}
-
-void SleepMs(unsigned ms) { Sleep(ms); }

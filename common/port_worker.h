@@ -19,14 +19,30 @@
 // instead of being dropped; a request made when the worker could not create
 // its window, or after the window is gone, is dropped without a word.
 //
-// Front panel logic calls these through this header only; native tests link
-// a double of them.
+// A tool whose panel depends on the port (brannik's Start button) gets a
+// call on the worker after parked requests were served, since the panel
+// restore at the end of its transfer saw the port as it was before them.
+// WM_CLOSE on the worker window during a transfer is deferred the same way.
+//
+// The rules for requests (port_worker.cpp) are platform-free; the thread,
+// the window and the three requests are Win32 (port_worker_win32.cpp).
+// Front panel logic calls the requests through this header only; native
+// tests link a double of them that runs the same rules.
 #pragma once
 
 #include "shell_ids.h"  // ID_COM_OPEN, ID_COM_CLOSE
 
+// ---- User-interface thread ----------------------------------------------
 int  StartPortWorker();     // Win32: register class, create thread; 1 or 0 after ErrorBox
 void RequestPortOpen();     // sent: returns after the worker has handled it
 void RequestPortClose();    // sent: returns after the worker has handled it
 void RequestTransfer();     // posted: returns at once
 void SleepMs(unsigned ms);  // the pause the main window makes between requests
+
+// ---- Port worker thread ------------------------------------------------
+int  WorkerBusy();                          // 1 while a transfer runs
+// An open or close: carried out now (1), or parked while a transfer runs (0).
+int  WorkerPortRequest(unsigned command);
+// Runs the transfer, then the requests parked meanwhile, then after_parked
+// (may be nullptr) if there were any.
+void WorkerRunTransfer(void (*transfer)(), void (*after_parked)());

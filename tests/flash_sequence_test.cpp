@@ -161,7 +161,7 @@ protected:
         DisableComPort();
         DisableOpenFile();
         started_ops_ = RecordedPanelOps();
-        g_flash_in_progress.store(1);
+        g_flash_state.store(FLASH_STARTED);
         g_stop_request.store(0);
         ClearRecordedLog();
         ClearRecordedProgress();
@@ -202,8 +202,9 @@ protected:
         EXPECT_EQ(p.start_label, label);
         EXPECT_EQ(p.comport_enabled, others_enabled);
         EXPECT_EQ(p.openfile_enabled, others_enabled);
-        EXPECT_EQ(g_flash_in_progress.load(), flag);
-        EXPECT_EQ(g_flash_sequence_active.load(), FLASH_SEQUENCE_NONE);
+        EXPECT_EQ(FlashInProgress(), flag);
+        // The sequence has returned: restored, or halted waiting for "Stop Flash".
+        EXPECT_EQ(g_flash_state.load(), flag ? FLASH_HALTED : FLASH_IDLE);
     }
 };
 
@@ -313,14 +314,15 @@ TEST_F(FlashSequenceTest, StopDuringTheSyncEndsItWithNothingButProbesSent)
 
     // Probing goes on for as long as nobody stops it.
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    EXPECT_EQ(g_flash_sequence_active.load(), FLASH_SEQUENCE_WAITING);
+    EXPECT_EQ(g_flash_state.load(), FLASH_STARTED);
     EXPECT_EQ(RecordedLog(), PROMPTS);
 
-    g_stop_request.store(1);  // as "Stop Flash" does
+    g_flash_state.store(FLASH_STOPPED);  // as "Stop Flash" does
+    g_stop_request.store(1);
     worker.join();
 
     EXPECT_EQ(g_stop_request.load(), 0);
-    EXPECT_EQ(g_flash_sequence_active.load(), FLASH_SEQUENCE_NONE);
+    EXPECT_EQ(g_flash_state.load(), FLASH_IDLE);
     EXPECT_EQ(RecordedLog(), PROMPTS);
     EXPECT_EQ(RecordedProgressOps(), "");
     EXPECT_EQ(PanelOpsSinceStart(), "");

@@ -49,6 +49,7 @@ static const ShellProfile VESSAMO_SHELL = {
     &VESSAMO_PROFILE,
     ID_COM_FLASHEEPROM,
     FlashEeprom,
+    nullptr,
     LoadEepromData,
     LogDataSize,
     PanelClick,
