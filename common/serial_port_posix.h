@@ -5,8 +5,8 @@
 // line set raw 8N1 at the tool's rate, both queues flushed by PortPurge,
 // writes that block until every byte is out, and reads that end when n bytes
 // have arrived or when multiplier * n + constant ms have passed since the
-// read began (no interval time-out). A hang-up or I/O error of the line makes
-// a read return -1, never a short count.
+// read began (no interval time-out). A hang-up or I/O error of the line ends
+// a read with the bytes that had arrived (a short count), or -1 when none had.
 //
 // COM numbers reach device paths through one process-wide binding table:
 //   - BindComPort(com, path) binds COM<com> (1..255) to path, replacing any

@@ -96,7 +96,7 @@ int PortRead(PortHandle h, void* data, unsigned n)
 {
     DWORD got = 0;
     // A failed read still hands over the bytes it reports; -1 only when
-    // nothing came, so an I/O error is never taken for a time-out.
+    // nothing came. The protocol code counts -1 as no reply.
     if (!ReadFile(Device(h), data, n, &got, nullptr) && got == 0)
         return -1;
     return static_cast<int>(got);

@@ -14,6 +14,14 @@ static std::string s_messages;
 static std::string s_boxes;
 static int s_refuse_settextex = 0;
 
+void (*g_view_send_hook)() = nullptr;
+
+static void SendPoint()
+{
+    if (g_view_send_hook)
+        g_view_send_hook();
+}
+
 static void NoteMessage(const char* name)
 {
     if (!s_messages.empty())
@@ -23,6 +31,7 @@ static void NoteMessage(const char* name)
 
 int LogViewSetTextEx(const char* text)
 {
+    SendPoint();
     std::lock_guard<std::mutex> lock(s_mutex);
     NoteMessage("settextex");
     if (s_refuse_settextex)
@@ -33,6 +42,7 @@ int LogViewSetTextEx(const char* text)
 
 void LogViewReplaceSel(const char* text)
 {
+    SendPoint();
     std::lock_guard<std::mutex> lock(s_mutex);
     NoteMessage("replacesel");
     s_log += text;
@@ -40,6 +50,7 @@ void LogViewReplaceSel(const char* text)
 
 void LogViewScrollCaret()
 {
+    SendPoint();
     std::lock_guard<std::mutex> lock(s_mutex);
     NoteMessage("scroll");
 }

@@ -22,6 +22,8 @@ static void Record(const char* op)
 
 static void Label(const char* text, const char* op)
 {
+    if (g_view_send_hook)
+        g_view_send_hook();
     std::lock_guard<std::mutex> lock(s_mutex);
     s_panel.start_label = text;
     Record(op);
@@ -29,6 +31,8 @@ static void Label(const char* text, const char* op)
 
 static void Enable(bool PanelModel::*control, bool on, const char* op)
 {
+    if (g_view_send_hook)
+        g_view_send_hook();
     std::lock_guard<std::mutex> lock(s_mutex);
     s_panel.*control = on;
     Record(op);

@@ -38,6 +38,8 @@ static void ClampPosition()
 
 void ProgressBegin(unsigned steps)
 {
+    if (g_view_send_hook)
+        g_view_send_hook();
     std::lock_guard<std::mutex> lock(s_mutex);
     s_bar.max = steps & PROGRESS_RANGE_MASK;
     ClampPosition();
@@ -47,6 +49,8 @@ void ProgressBegin(unsigned steps)
 
 void ProgressStep()
 {
+    if (g_view_send_hook)
+        g_view_send_hook();
     std::lock_guard<std::mutex> lock(s_mutex);
     unsigned next = s_bar.pos + s_bar.step;
     if (next > s_bar.max)
@@ -57,6 +61,8 @@ void ProgressStep()
 
 void ProgressReset()
 {
+    if (g_view_send_hook)
+        g_view_send_hook();
     std::lock_guard<std::mutex> lock(s_mutex);
     s_bar.pos = 0;
     Record("reset");

@@ -8,6 +8,12 @@
 
 #include <string>
 
+// Called at the start of every view operation, from whichever thread makes
+// it; nullptr by default. Each operation stands for a synchronous send to
+// the user-interface thread, and the worker double (worker_double.h) uses
+// this to let the user-interface side act while the worker waits in one.
+extern void (*g_view_send_hook)();
+
 // ---- Log view and error box (log_view_record.cpp) --------------------------
 std::string RecordedLog();          // everything inserted, expanded bytes
 std::string RecordedErrorBoxes();   // "title|text\n" per box shown

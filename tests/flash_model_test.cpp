@@ -1,0 +1,653 @@
+// The flash model test: brannik's front panel, flash sequence and port
+// worker rules, all real, against a simulated boot monitor on a fake line,
+// under seeded random interleavings of a technician's actions (Start/Stop
+// clicks singly and in bursts, Exit, port picks, Open File), device events
+// (the sync answered at a random probe or never, identify and phase
+// failures, a line that dies, a probe write that never returns, random reply
+// bytes) and steps of the worker (worker_double.h). After every step it
+// checks what the technician relies on; a failure prints its seed and steps,
+// and MODEL_SEED=<seed> MODEL_INTERLEAVINGS=1 replays it exactly.
+//
+// The line is a Port* backend of this file: writes go to the device model,
+// reads take what it answered; a read that gets less than it asked for
+// costs the 50 ms read time-out on a fake clock, so a whole flash takes
+// milliseconds.
+#include <gtest/gtest.h>
+
+#include <limits.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "boot_monitor.h"
+#include "firmware_image.h"
+#include "flash_sequence.h"
+#include "front_panel.h"
+#include "log_view.h"
+#include "panel_buttons.h"
+#include "port_worker.h"
+#include "recording.h"
+#include "serial_port.h"
+#include "tool_profile.h"
+#include "worker_double.h"
+
+namespace {
+
+enum {
+    DEVICE_COM = 3,        // the boot monitor's line
+    DEAD_COM = 4,          // opens, but its settings cannot be read
+    PICK_DEVICE = 1,       // picker entries: 0 "----", then the port list
+    PICK_DEAD = 2,
+    READ_TIMEOUT_MS = 50,
+    TOTAL_FRAMES = FLASH_ERASE_BLOCKS + FLASH_PROGRAM_BLOCKS + FLASH_EEPROM_BLOCKS,
+};
+
+// ---- Random numbers: one seed decides everything ---------------------------
+
+uint64_t s_rng;
+unsigned Next()
+{
+    s_rng ^= s_rng << 13;
+    s_rng ^= s_rng >> 7;
+    s_rng ^= s_rng << 17;
+    return (unsigned)(s_rng >> 11);
+}
+int Below(int n) { return n <= 0 ? 0 : (int)(Next() % (unsigned)n); }
+bool Chance(int percent) { return Below(100) < percent; }
+
+// ---- What the device answers, and what the log must then say --------------
+
+// Replies to an exchange, with the failure line each must produce (nullptr:
+// the block is done). Written from the protocol's rules: exactly the 5-byte
+// status replies count; anything else that arrives is unrecognised.
+enum ReplyKind { R_DONE, R_NOT_SUPPORTED, R_BAD_CHECKSUM, R_SILENT, R_SHORT, R_LONG, R_GARBAGE, R_KINDS };
+const char* const EXCHANGE_FAILURE[R_KINDS] = {
+    nullptr,
+    "\r\nКомманда не поддерживается устройством. i = %i\r\n",
+    "\r\nНе верная контрольная сумма комманды. i = %i\r\n",
+    "\r\nУстройство не отвечает. i = %i\r\n",
+    "\r\nНеопознаный ответ от устройства. i = %i\r\n",
+    "\r\nНеопознаный ответ от устройства. i = %i\r\n",
+    "\r\nНеопознаный ответ от устройства. i = %i\r\n",
+};
+const char WRITE_FAILURE[] = "\r\nОшибка связи с устройством. i = %i\r\n";
+
+const std::string STATUS_DONE("\x0F\x03\xFF\x01\xFE", 5);
+const std::string STATUS_NOT_SUPPORTED("\x0F\x03\xFF\xF1\x0E", 5);
+const std::string STATUS_BAD_CHECKSUM("\x0F\x03\xFF\xF2\x0D", 5);
+
+std::string ExchangeReply(ReplyKind kind)
+{
+    switch (kind) {
+    case R_DONE: return STATUS_DONE;
+    case R_NOT_SUPPORTED: return STATUS_NOT_SUPPORTED;
+    case R_BAD_CHECKSUM: return STATUS_BAD_CHECKSUM;
+    case R_SILENT: return "";
+    case R_SHORT: return STATUS_DONE.substr(0, 1 + Below(4));
+    case R_LONG: return STATUS_DONE + (char)Next();
+    default: {
+        std::string r(5, '\0');
+        do {
+            for (char& c : r) c = (char)Next();
+        } while (r == STATUS_DONE || r == STATUS_NOT_SUPPORTED || r == STATUS_BAD_CHECKSUM);
+        return r;
+    }
+    }
+}
+
+// Replies to the identify request and the line each produces.
+enum IdentifyKind { I_GOOD, I_STATUS_DONE, I_NOT_SUPPORTED, I_BAD_CHECKSUM, I_OTHER_STATUS, I_WRONG_COUNT,
+                    I_SILENT, I_GARBAGE, I_KINDS };
+
+std::string IdentifyReply(IdentifyKind kind, int major, int minor)
+{
+    std::string good = {'\x0F', '\x0E', '\xF0', '\x0C'};
+    for (int i = 0; i < 8; i++) good += (char)Next();
+    good += (char)major;
+    good += (char)minor;
+    good += "\xFF\x84";
+    switch (kind) {
+    case I_GOOD: return good;
+    case I_STATUS_DONE: return STATUS_DONE;
+    case I_NOT_SUPPORTED: return STATUS_NOT_SUPPORTED;
+    case I_BAD_CHECKSUM: return STATUS_BAD_CHECKSUM;
+    case I_OTHER_STATUS: return std::string("\x0F\x03\xFF\x07\xF8", 5);
+    case I_WRONG_COUNT: good[3] = '\x0B'; return good;
+    case I_SILENT: return "";
+    default: {
+        std::string r(7, '\0');
+        for (char& c : r) c = (char)Next();
+        r[0] = '\x42';
+        return r;
+    }
+    }
+}
+
+std::string IdentifyLine(IdentifyKind kind, int major, int minor)
+{
+    char version[64];
+    snprintf(version, sizeof version, "Обнаружен загрузчик версии: %i.%i \n", major, minor);
+    switch (kind) {
+    case I_GOOD: return version;
+    case I_STATUS_DONE: return "Комманда выполнена.\n";
+    case I_NOT_SUPPORTED: return "Комманда не поддерживается устройством.\n";
+    case I_BAD_CHECKSUM: return "Не верная контрольная сумма комманды.\n";
+    case I_WRONG_COUNT: return "Неверное количество данных.\n";
+    case I_SILENT: return "Устройство не отвечает.\n";
+    default: return "Неопознаный ответ от устройства.\n";
+    }
+}
+
+// The log view writes a CR in front of every LF.
+std::string Expanded(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+std::string Format(const char* format, int value)
+{
+    char buf[160];
+    snprintf(buf, sizeof buf, format, value);
+    return buf;
+}
+
+const std::string PROMPTS =
+    "\r\nВыключите и включите питание устройства.\r\nПрошивка начнется сразу после включения питания.\r\n";
+const std::string LOADED = Expanded("Код успешно загружен !\r\n");
+
+// ---- One sequence (one run of the transfer), as the model follows it ------
+
+enum DeadAt { DEAD_NEVER, DEAD_AT_PROBE, DEAD_AT_IDENTIFY, DEAD_AT_FRAME };
+
+struct Sequence {
+    // The device's plan, drawn when the sequence begins.
+    int answer_probe = 0;   // 0: never answers
+    int stuck_probe = 0;    // 0: no write gets stuck
+    DeadAt dead_at = DEAD_NEVER;
+    int dead_index = 0;
+    IdentifyKind identify = I_GOOD;
+    int major = 0, minor = 0;
+    int fail_frame = -1;
+    ReplyKind fail_kind = R_DONE;
+    // What happened.
+    bool stopped_before_begin = false;
+    int stop_iter = INT_MAX;      // the last probe an answer may cross the stop on
+    int probes = 0;
+    int answered_probe = 0;
+    bool identify_sent = false, identify_write_failed = false, identify_ok = false;
+    int frames = 0;               // frames received
+    int write_failed_frame = -1;
+    bool ended = false;
+    size_t log_begin = 0;
+    std::string code, eeprom;     // the image loaded when it began
+};
+
+// ---- The whole model's state, reset for every interleaving ---------------
+
+struct Model {
+    std::vector<Sequence> seqs;
+    bool pending_stop = false;    // "Stop Flash" before the posted sequence began
+    int idle_probes = 0;          // probes sent while the panel showed idle
+    bool dead = false;            // the line is dead until the port is opened again
+    bool open[8] = {};
+    std::string rx;               // the device's reply, waiting to be read
+    bool in_sequence = false;
+    enum { OP_OTHER, OP_PROBE_WRITE, OP_PROBE_READ } pending_op = OP_OTHER;
+    bool awaiting_probe_reply = false;
+    bool awaiting_identify_reply = false;
+    long clock_ms = 0;
+    std::vector<std::string> trace;
+    std::string violation;
+};
+Model M;
+
+Sequence* Current() { return M.in_sequence ? &M.seqs.back() : nullptr; }
+
+void Violation(const std::string& what)
+{
+    if (M.violation.empty())
+        M.violation = what;
+}
+
+
+std::string Unwhitened(const unsigned char* p, unsigned n)
+{
+    std::string s;
+    for (unsigned i = 0; i < n; i++) s += (char)(p[i] ^ BM_WHITENING);
+    return s;
+}
+
+// A frame reached the device: check it against the image the sequence
+// began with, and answer it.
+void DeviceFrame(Sequence& s, const unsigned char* f, unsigned n)
+{
+    int j = s.frames++;
+    if (j == 0 && s.answered_probe > s.stop_iter)
+        Violation("an erase frame went out although \"Stop Flash\" came before the device answered");
+    unsigned char cmd = f[2];
+    unsigned address = f[3] | (f[4] << 8) | (f[5] << 16);
+    if (cmd == BM_CMD_PROGRAM) {
+        int k = j - FLASH_ERASE_BLOCKS;
+        if (address != (unsigned)k * FLASH_PROGRAM_BLOCK_BYTES ||
+            Unwhitened(f + 7, FLASH_PROGRAM_BLOCK_BYTES) != s.code.substr(k * FLASH_PROGRAM_BLOCK_BYTES, FLASH_PROGRAM_BLOCK_BYTES))
+            Violation("program block " + std::to_string(k) + " is not the image the flash began with");
+    } else if (cmd == BM_CMD_EEPROM_WRITE) {
+        int k = j - FLASH_ERASE_BLOCKS - FLASH_PROGRAM_BLOCKS;
+        if (address != (unsigned)k * FLASH_EEPROM_BLOCK_BYTES ||
+            Unwhitened(f + 7, FLASH_EEPROM_BLOCK_BYTES) != s.eeprom.substr(k * FLASH_EEPROM_BLOCK_BYTES, FLASH_EEPROM_BLOCK_BYTES))
+            Violation("EEPROM block " + std::to_string(k) + " is not the image the flash began with");
+    }
+    M.rx = ExchangeReply(j == s.fail_frame ? s.fail_kind : R_DONE);
+}
+
+// What the log must hold for a sequence that ended on its own.
+std::string ExpectedLog(const Sequence& s)
+{
+    if (s.stopped_before_begin)
+        return "";
+    std::string log = PROMPTS;
+    if (!s.answered_probe)
+        return Expanded(log);
+    if (s.identify_write_failed)
+        return Expanded(log + "Ошибка связи с устройством.\n");
+    log += IdentifyLine(s.identify, s.major, s.minor);
+    if (s.identify != I_GOOD)
+        return Expanded(log);
+    static const char* const START[3] = {"Стираем старый код ... ", "Прошиваем новый код ... ", "Прошиваем новый EEPROM ..."};
+    static const int BLOCKS[3] = {FLASH_ERASE_BLOCKS, FLASH_PROGRAM_BLOCKS, FLASH_EEPROM_BLOCKS};
+    int j = 0;
+    for (int p = 0; p < 3; p++) {
+        log += START[p];
+        for (int k = 0; k < BLOCKS[p]; k++, j++) {
+            if (j == s.write_failed_frame)
+                return Expanded(log + Format(WRITE_FAILURE, k));
+            if (j == s.fail_frame && s.fail_kind != R_DONE)
+                return Expanded(log + Format(EXCHANGE_FAILURE[s.fail_kind], k));
+        }
+        log += "успешно !\r\n";
+    }
+    return Expanded(log + "Выключите и включите питание устройства !\r\n");
+}
+
+std::string WithoutLoads(std::string log)
+{
+    for (size_t at; (at = log.find(LOADED)) != std::string::npos;)
+        log.erase(at, LOADED.size());
+    return log;
+}
+
+// The transfer the worker double runs: FlashFirmware, with the model's
+// bookkeeping around it.
+void ModelTransfer()
+{
+    M.seqs.emplace_back();
+    Sequence& s = M.seqs.back();
+    s.stopped_before_begin = M.pending_stop;
+    M.pending_stop = false;
+    if (s.stopped_before_begin)
+        s.stop_iter = 0;
+    s.answer_probe = Chance(80) ? 1 + Below(4) : 0;
+    if (Chance(5))
+        s.stuck_probe = 1 + Below(3);
+    int dead = Below(100);
+    s.dead_at = dead < 3 ? DEAD_AT_PROBE : dead < 6 ? DEAD_AT_IDENTIFY : dead < 12 ? DEAD_AT_FRAME : DEAD_NEVER;
+    s.dead_index = s.dead_at == DEAD_AT_PROBE ? 1 + Below(4) : Below(TOTAL_FRAMES);
+    s.identify = Chance(75) ? I_GOOD : (IdentifyKind)(1 + Below(I_KINDS - 1));
+    s.major = Below(256);
+    s.minor = Below(256);
+    if (Chance(40)) {
+        s.fail_frame = Below(TOTAL_FRAMES);
+        s.fail_kind = (ReplyKind)(1 + Below(R_KINDS - 1));
+    }
+    const unsigned char* code = g_code_image.load();
+    const unsigned char* eeprom = g_eeprom_image.load();
+    if (code) s.code.assign((const char*)code, ZEL_CODE_BYTES);
+    if (eeprom) s.eeprom.assign((const char*)eeprom, ZEL_EEPROM_BYTES);
+    s.log_begin = RecordedLog().size();
+    M.in_sequence = true;
+
+    FlashFirmware();
+
+    M.in_sequence = false;
+    s.ended = true;
+    if (WdDraining() || !M.violation.empty())
+        return;
+    std::string got = WithoutLoads(RecordedLog().substr(s.log_begin));
+    std::string want = ExpectedLog(s);
+    if (got != want)
+        Violation("the log of a flash says\n" + got + "\ninstead of\n" + want);
+}
+
+}  // namespace
+
+// ---- The line: the Port* backend the serial port core runs on -------------
+
+struct PortDevice {
+    int com;
+};
+static PortDevice s_devices[8] = {{0}, {1}, {2}, {3}, {4}, {5}, {6}, {7}};
+
+int PortProbe(int com) { return com == DEVICE_COM || com == DEAD_COM; }
+
+PortHandle PortCreate(int com)
+{
+    if (!PortProbe(com) || M.open[com])
+        return nullptr;
+    if (M.in_sequence)
+        Violation("a port was opened under a running flash");
+    M.open[com] = true;
+    if (com == DEVICE_COM)
+        M.dead = false;  // the cable is plugged back
+    return &s_devices[com];
+}
+
+void PortSetupQueues(PortHandle, unsigned, unsigned) {}
+int PortGetState(PortHandle h, PortLineState*) { return h->com != DEAD_COM; }
+int PortSetState(PortHandle, PortLineState*, unsigned) { return 1; }
+int PortSetTimeouts(PortHandle, const PortTimeouts*) { return 1; }
+void PortPurge(PortHandle) { M.rx.clear(); }
+
+void PortRelease(PortHandle h)
+{
+    if (M.in_sequence)
+        Violation("the port was closed under a running flash");
+    M.open[h->com] = false;
+}
+
+int PortWrite(PortHandle h, const void* data, unsigned n)
+{
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    bool probe = n == 1 && bytes[0] == BM_SYNC_PROBE;
+    M.pending_op = probe ? Model::OP_PROBE_WRITE : Model::OP_OTHER;
+    WdIoPoint();
+    M.pending_op = Model::OP_OTHER;
+    Sequence* s = Current();
+    if (WdDraining() || !s || h->com != DEVICE_COM)
+        return 0;
+    if (probe) {
+        if (s->dead_at == DEAD_AT_PROBE && s->probes + 1 == s->dead_index)
+            M.dead = true;
+        if (!M.dead && s->stuck_probe == s->probes + 1) {
+            WdStuck();
+            return 0;
+        }
+    } else if (bytes[0] == BM_FRAME_START && n == 4) {
+        if (s->dead_at == DEAD_AT_IDENTIFY)
+            M.dead = true;
+    } else if (s->dead_at == DEAD_AT_FRAME && s->frames == s->dead_index) {
+        M.dead = true;
+    }
+    if (M.dead) {
+        if (!probe && n == 4)
+            s->identify_write_failed = true;
+        else if (!probe && s->write_failed_frame < 0)
+            s->write_failed_frame = s->frames;
+        return 0;
+    }
+
+    if (probe) {
+        s->probes++;
+        // "Stop Flash" ends the probing within one more probe.
+        if (RecordedPanel().start_label == "Start Flash") {
+            if (++M.idle_probes > 1)
+                Violation("probing went on while the panel showed idle");
+        } else {
+            M.idle_probes = 0;
+        }
+        M.awaiting_probe_reply = true;
+        if (s->probes == s->answer_probe) {
+            s->answered_probe = s->probes;
+            M.rx = "\xAA";
+        }
+    } else if (n == 4) {
+        s->identify_sent = true;
+        M.rx = IdentifyReply(s->identify, s->major, s->minor);
+        M.awaiting_identify_reply = true;
+    } else {
+        DeviceFrame(*s, bytes, n);
+    }
+    return 1;
+}
+
+int PortRead(PortHandle, void* data, unsigned n)
+{
+    M.pending_op = M.awaiting_probe_reply ? Model::OP_PROBE_READ : Model::OP_OTHER;
+    WdIoPoint();
+    M.pending_op = Model::OP_OTHER;
+    M.awaiting_probe_reply = false;
+    if (WdDraining() || M.dead)
+        return -1;
+    // The phases begin once the identify reply is in.
+    if (M.awaiting_identify_reply && Current())
+        Current()->identify_ok = Current()->identify == I_GOOD;
+    M.awaiting_identify_reply = false;
+    unsigned got = n < M.rx.size() ? n : (unsigned)M.rx.size();
+    memcpy(data, M.rx.data(), got);
+    M.rx.erase(0, got);
+    if (got < n)
+        M.clock_ms += READ_TIMEOUT_MS;
+    return (int)got;
+}
+
+// ---- The open-file dialog: a modal loop, then the file the user picked ----
+
+namespace {
+std::string s_files[3];  // two good images and a bad file
+int s_dialog_choice = -1;
+}  // namespace
+
+int OpenFirmwareFile(void*)
+{
+    WdModal(Below(4) ? Below(40) : Below(3000));
+    if (s_dialog_choice < 0)
+        return 0;
+    return LoadFirmwareImage(s_files[s_dialog_choice].c_str());
+}
+
+namespace {
+
+// ---- The technician ---------------------------------------------------------
+
+bool PanelIdle(const PanelModel& p) { return p.start_label == "Start Flash" && p.comport_enabled && p.openfile_enabled; }
+bool PanelStarted(const PanelModel& p) { return p.start_label == "Stop Flash" && p.start_enabled && !p.comport_enabled && !p.openfile_enabled; }
+bool PanelRunning(const PanelModel& p) { return p.start_label == "Stop Flash" && !p.start_enabled && !p.comport_enabled && !p.openfile_enabled; }
+
+void Note(const std::string& step) { M.trace.push_back(step); }
+
+// A click on Start/Stop; a stop is noted against the flash it stops.
+void ClickStartStop()
+{
+    PanelModel before = RecordedPanel();
+    OnStartStopFlash();
+    PanelModel after = RecordedPanel();
+    if (after.start_label == "Stop Flash")
+        M.idle_probes = 0;  // a new idle period begins with the next stop
+    if (before.start_label != "Stop Flash" || after.start_label != "Start Flash")
+        return;
+    Sequence* s = Current();
+    if (!s) {
+        M.pending_stop = WdOutstanding() > 0;
+        return;
+    }
+    if (s->answered_probe)
+        return;  // the device has answered: the phases run whatever is pressed
+    WdAt at = WdWhere();
+    if (at == WD_IO && M.pending_op == Model::OP_PROBE_WRITE)
+        s->stop_iter = s->probes + 1;  // that probe is on its way
+    else if (at == WD_IO && M.pending_op == Model::OP_PROBE_READ)
+        s->stop_iter = s->probes;
+    else
+        s->stop_iter = s->probes;
+}
+
+// What must hold whenever the worker is not in the middle of a send.
+void CheckQuiescent()
+{
+    PanelModel p = RecordedPanel();
+    bool idle = PanelIdle(p), started = PanelStarted(p), running = PanelRunning(p);
+    if (!idle && !started && !running)
+        Violation("the panel is in no state of the table");
+    Sequence* s = Current();
+    bool phases = s && s->identify_ok && !s->ended;
+    if (running != phases)
+        Violation(running ? "the panel shows running phases while none run" : "the phases run while the panel does not show them");
+    if (MayCloseTool() != (idle ? 1 : 0))
+        Violation(idle ? "\"Exit\" is refused while the panel shows idle" : "\"Exit\" is allowed while the panel shows a flash");
+    if (WdOutstanding() > 1)
+        Violation("more than one flash sequence is posted");
+    if (idle && WdOutstanding() == 0) {
+        if (p.start_enabled && !IsPortReady())
+            Violation("Start Flash is enabled with no port open");
+        if (!p.start_enabled && IsPortReady() && IsFirmwareLoaded())
+            Violation("Start Flash is disabled with a port open and an image loaded");
+    }
+}
+
+// The panel, the worker and the device after a step, for the trace.
+std::string Described()
+{
+    static const char* const AT[] = {"idle", "io", "send", "stuck"};
+    PanelModel p = RecordedPanel();
+    std::string d = "  -> panel " + p.start_label + (p.start_enabled ? "" : " (disabled)") +
+                    (p.comport_enabled ? "" : ", picker/file disabled") + "; worker " + AT[WdWhere()] +
+                    ", " + std::to_string(WdOutstanding()) + " posted; port " + (IsPortReady() ? "open" : "closed");
+    if (Sequence* s = Current())
+        d += "; sequence: " + std::to_string(s->probes) + " probes, answered " + std::to_string(s->answered_probe) +
+             ", " + std::to_string(s->frames) + " frames";
+    return d;
+}
+
+int WorkerSteps()
+{
+    int r = Below(10);
+    return r < 4 ? 1 : r < 8 ? 1 + Below(20) : 1 + Below(5000);
+}
+
+int SleepSteps() { return Below(3); }
+
+// One interleaving; returns the violation, or "" when none.
+std::string RunInterleaving(uint64_t seed)
+{
+    s_rng = seed * 0x9E3779B97F4A7C15ull + 1;
+    M = Model();
+    SetToolProfile(&BRANNIK_PROFILE);
+    g_flash_state.store(FLASH_IDLE);
+    g_stop_request.store(0);
+    g_selected_port.store(0);
+    g_port_worker_thread.store((void*)&M);
+    LoadFirmwareImage(s_files[2].c_str());  // nothing loaded
+    ClearRecordedPanel();
+    ClearRecordedLog();
+    ClearRecordedProgress();
+    EnumComPorts();
+    WdSetSleepSteps(SleepSteps);
+    WdStart(ModelTransfer, OnPortRequestsServed);
+
+    int steps = 20 + Below(60);
+    for (int i = 0; i < steps && M.violation.empty(); i++) {
+        PanelModel p = RecordedPanel();
+        int r = Below(100);
+        if (r < 45) {
+            int n = WorkerSteps();
+            Note("worker " + std::to_string(n));
+            WdRun(n);
+        } else if (r < 65) {
+            if (!p.start_enabled) continue;
+            Note("click Start/Stop");
+            ClickStartStop();
+        } else if (r < 70) {
+            if (!p.start_enabled) continue;
+            int n = 2 + Below(3);
+            Note("burst of " + std::to_string(n) + " Start/Stop clicks");
+            for (int k = 0; k < n; k++) {
+                ClickStartStop();
+                if (Chance(50)) WdDeliverSends();
+            }
+        } else if (r < 75) {
+            Note("Exit");
+            if (MayCloseTool()) {
+                if (!PanelIdle(RecordedPanel()))
+                    Violation("\"Exit\" closed the tool while the panel showed a flash");
+                break;
+            }
+        } else if (r < 88) {
+            if (!p.comport_enabled) continue;
+            static const int PICKS[] = {PICK_DEVICE, PICK_DEVICE, PICK_DEVICE, PICK_DEAD, 0, -1};
+            int index = PICKS[Below(6)];
+            Note("pick " + std::to_string(index));
+            if (OnPortPicked(index))
+                OnSelectPort();
+        } else {
+            if (!p.openfile_enabled) continue;
+            static const int FILES[] = {0, 0, 1, 2, -1};
+            s_dialog_choice = FILES[Below(5)];
+            Note("open file " + std::to_string(s_dialog_choice));
+            OnOpenFile(nullptr);
+        }
+        if (WdUiHung()) {
+            Note("the user-interface thread waits for a worker stuck in a write");
+            break;
+        }
+        WdDeliverSends();
+        if (M.violation.empty())
+            CheckQuiescent();
+        M.trace.back() += Described();
+    }
+    WdStop();
+    CloseComPort();
+    return M.violation;
+}
+
+TEST(FlashModel, RandomInterleavingsKeepThePanelTheDeviceAndTheLogInStep)
+{
+    char dir[] = "/tmp/flash_model_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    for (int f = 0; f < 3; f++) {
+        s_files[f] = std::string(dir) + "/image" + std::to_string(f) + ".zel";
+        std::ofstream out(s_files[f], std::ios::binary);
+        if (f == 2) {
+            out << "ZEL";
+            continue;
+        }
+        std::string code(ZEL_CODE_BYTES, '\0'), eeprom(ZEL_EEPROM_BYTES, '\0');
+        for (size_t i = 0; i < code.size(); i++) code[i] = (char)(i * (f ? 7 : 13) + (i >> 9) + f);
+        for (size_t i = 0; i < eeprom.size(); i++) eeprom[i] = (char)(i * 3 + f);
+        out << "ZEL" << code << "LEZ" << eeprom;
+    }
+
+    const char* count_env = getenv("MODEL_INTERLEAVINGS");
+    const char* seed_env = getenv("MODEL_SEED");
+    int count = count_env ? atoi(count_env) : 10000;
+    uint64_t base = seed_env ? strtoull(seed_env, nullptr, 10) : 20261207;
+    int violations = 0, hangs = 0;
+    for (int i = 0; i < count; i++) {
+        uint64_t seed = base + i;
+        std::string v = RunInterleaving(seed);
+        if (WdUiHung()) hangs++;
+        if (v.empty()) continue;
+        violations++;
+        if (violations <= 3) {
+            std::string steps;
+            for (const std::string& s : M.trace) steps += "  " + s + "\n";
+            ADD_FAILURE() << "seed " << seed << ": " << v << "\nsteps:\n" << steps
+                          << "replay: MODEL_SEED=" << seed << " MODEL_INTERLEAVINGS=1";
+        }
+    }
+    printf("explored %d interleavings, %d invariant violations (%d ended with the user-interface thread "
+           "waiting for a worker stuck in a write)\n", count, violations, hangs);
+    std::string cmd = std::string("rm -rf '") + dir + "'";
+    EXPECT_EQ(system(cmd.c_str()), 0);
+}
+
+}  // namespace

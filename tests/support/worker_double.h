@@ -1,0 +1,49 @@
+// worker_double: a port worker for native tests that keeps the real
+// worker's ordering rules while the test decides every interleaving.
+//
+// One worker thread takes posted transfers in order and serves sent open
+// and close requests through the product's own rules (WorkerPortRequest,
+// WorkerRunTransfer, port_worker.cpp). It runs only when the test lets it,
+// and stops at each yield point: a view operation (a synchronous send to the
+// user-interface thread, seen through g_view_send_hook), a serial write or
+// read (the link calls WdIoPoint), or waiting for work. As on Win32:
+// - a send completes only while the user-interface side pumps: between
+//   actions, while it waits in a sent request of its own, or in a modal
+//   dialog; during SleepMs the worker can only get on with its I/O;
+// - a sent request reaches the worker only when it waits for work or in one
+//   of its own sends (where a running transfer parks it).
+// The test thread plays the user-interface thread. Everything is decided by
+// the test's calls, so a seed replays exactly.
+#pragma once
+
+enum WdAt {
+    WD_IDLE,   // waiting for a request or a transfer
+    WD_IO,     // before a serial write or read
+    WD_SEND,   // in a send to the user-interface thread
+    WD_STUCK,  // in a write that never returns
+};
+
+// Starts a worker whose transfer is `transfer`, with `after_parked` for
+// WorkerRunTransfer. Installs the view send hook.
+void WdStart(void (*transfer)(), void (*after_parked)());
+// Ends the worker: from now on every yield point passes at once and the
+// link is expected to fail its I/O (WdDraining), so whatever runs ends.
+void WdStop();
+int  WdDraining();
+
+// User-interface side.
+void WdRun(int steps);     // lets the worker pass up to `steps` yield points, the UI pumping
+void WdDeliverSends();     // pumps until the worker no longer waits in a send
+WdAt WdWhere();
+int  WdOutstanding();      // transfers posted and not yet returned
+int  WdUiHung();           // 1 once a sent request met a worker that can never take it
+// The number of I/O steps the worker may take during one SleepMs; set by
+// the test (a fake clock: no time passes).
+void WdSetSleepSteps(int (*steps)());
+// A modal loop (the open-file dialog) pumping for `steps` yield points.
+void WdModal(int steps);
+
+// Link side, on the worker thread.
+void WdIoPoint();          // before each serial write or read
+void WdStuck();            // a write that never returns; comes back only when draining
+int  WdOnWorker();         // 1 on the worker thread
