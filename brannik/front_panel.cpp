@@ -72,8 +72,22 @@ void OnStartStopFlash()
     // FLASH_PHASES: the phases run to their end.
 }
 
+// A stopped flash has yet to return, and its probe write may never return
+// (flow control, a device switched off): a port change then queues behind
+// it instead of waiting for it, and the button follows once it is done.
+static int WorkerMayBeHeld()
+{
+    return g_flash_state.load() == FLASH_STOPPED;
+}
+
 void OnSelectPort()
 {
+    if (WorkerMayBeHeld()) {
+        DisableStartFlash();
+        PostPortRequest(ID_COM_CLOSE);
+        PostPortRequest(ID_COM_OPEN);
+        return;
+    }
     if (IsPortReady()) {
         RequestPortClose();
         SleepMs(PORT_SETTLE_MS);
@@ -96,8 +110,9 @@ void OnOpenFile(void* owner)
 
 void OnPortRequestsServed()
 {
-    // The panel restore at the end of the sequence saw the port as it was
-    // before these requests; the button follows the port as it is now.
+    // The panel saw the port as it was before these requests (the restore
+    // at the end of a sequence, or a pick that queued them); the button
+    // follows the port as it is now.
     if (!PanelShowsIdle())
         return;
     if (IsPortReady() && IsFirmwareLoaded())
@@ -114,7 +129,10 @@ int OnPortPicked(int index)
         return 1;
     }
     if (index == 0) {
-        RequestPortClose();
+        if (WorkerMayBeHeld())
+            PostPortRequest(ID_COM_CLOSE);
+        else
+            RequestPortClose();
         DisableStartFlash();
     }
     return 0;

@@ -62,7 +62,7 @@ int WorkerPortRequest(unsigned command)
     return 0;
 }
 
-void WorkerRunTransfer(void (*transfer)(), void (*after_parked)())
+void WorkerRunTransfer(void (*transfer)(), void (*after_port_change)())
 {
     s_busy = 1;
     transfer();
@@ -77,7 +77,14 @@ void WorkerRunTransfer(void (*transfer)(), void (*after_parked)())
         RunPortRequest(command);
         served = 1;
     }
-    if (served && after_parked)
-        after_parked();
+    if (served && after_port_change)
+        after_port_change();
     s_busy = 0;
+}
+
+void WorkerRunPostedRequest(unsigned command, void (*after_port_change)())
+{
+    RunPortRequest(command);
+    if (after_port_change)
+        after_port_change();
 }

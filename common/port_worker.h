@@ -19,10 +19,14 @@
 // instead of being dropped; a request made when the worker could not create
 // its window, or after the window is gone, is dropped without a word.
 //
+// An open or close may also be posted (PostPortRequest): queued behind a
+// transfer that may never return (a stopped flash whose probe write hangs),
+// so that the user-interface thread never waits on it.
+//
 // A tool whose panel depends on the port (brannik's Start button) gets a
-// call on the worker after parked requests were served, since the panel
-// restore at the end of its transfer saw the port as it was before them.
-// WM_CLOSE on the worker window during a transfer is deferred the same way.
+// call on the worker after parked or posted requests were served, since the
+// panel saw the port as it was before them. WM_CLOSE on the worker window
+// during a transfer is deferred like a close request.
 //
 // The rules for requests (port_worker.cpp) are platform-free; the thread,
 // the window and the three requests are Win32 (port_worker_win32.cpp).
@@ -37,12 +41,15 @@ int  StartPortWorker();     // Win32: register class, create thread; 1 or 0 afte
 void RequestPortOpen();     // sent: returns after the worker has handled it
 void RequestPortClose();    // sent: returns after the worker has handled it
 void RequestTransfer();     // posted: returns at once
+void PostPortRequest(unsigned command);  // ID_COM_OPEN or ID_COM_CLOSE, posted: returns at once
 void SleepMs(unsigned ms);  // the pause the main window makes between requests
 
 // ---- Port worker thread ------------------------------------------------
 int  WorkerBusy();                          // 1 while a transfer runs
 // An open or close: carried out now (1), or parked while a transfer runs (0).
 int  WorkerPortRequest(unsigned command);
-// Runs the transfer, then the requests parked meanwhile, then after_parked
+// Runs the transfer, then the requests parked meanwhile, then after_port_change
 // (may be nullptr) if there were any.
-void WorkerRunTransfer(void (*transfer)(), void (*after_parked)());
+void WorkerRunTransfer(void (*transfer)(), void (*after_port_change)());
+// A posted open or close, then after_port_change (may be nullptr).
+void WorkerRunPostedRequest(unsigned command, void (*after_port_change)());

@@ -29,18 +29,26 @@ static const char PORT_WORKER_CLASS[] = "comport32loader";
 // Port worker thread only: a WM_CLOSE came while a transfer ran.
 static int s_close_after_transfer = 0;
 
+enum {
+    POSTED_REQUEST = 1,  // high word of a posted open or close
+};
+
 static LRESULT PortWorkerCommand(HWND window, WPARAM wparam)
 {
     unsigned command = LOWORD(wparam);
+    const ShellProfile* shell = Shell();
+    if ((command == ID_COM_OPEN || command == ID_COM_CLOSE) && HIWORD(wparam) == POSTED_REQUEST) {
+        WorkerRunPostedRequest(command, shell ? shell->after_port_change : nullptr);
+        return 0;
+    }
     if (command == ID_COM_OPEN || command == ID_COM_CLOSE) {
         if (WorkerPortRequest(command))
             return 1;
         ReplyMessage(0);  // parked: the requester goes on; IsPortReady tells it later
         return 0;
     }
-    const ShellProfile* shell = Shell();
     if (shell && shell->transfer && command == shell->transfer_command) {
-        WorkerRunTransfer(shell->transfer, shell->after_parked);
+        WorkerRunTransfer(shell->transfer, shell->after_port_change);
         if (s_close_after_transfer)
             DestroyWindow(window);
     }
@@ -156,6 +164,13 @@ void RequestTransfer()
     const ShellProfile* shell = Shell();
     if (worker && shell)
         PostMessageA(worker, WM_COMMAND, MAKEWPARAM(shell->transfer_command, 0), 0);
+}
+
+void PostPortRequest(unsigned command)
+{
+    HWND worker = WorkerWindow();
+    if (worker)
+        PostMessageA(worker, WM_COMMAND, MAKEWPARAM(command, POSTED_REQUEST), 0);
 }
 
 void SleepMs(unsigned ms) { Sleep(ms); }

@@ -34,9 +34,9 @@ struct ShellProfile {
     // Port worker: the tool's transfer command (posted) and the transfer.
     unsigned transfer_command;
     void (*transfer)();
-    // On the worker, after requests parked during a transfer were served.
-    // May be nullptr.
-    void (*after_parked)();
+    // On the worker, after requests parked during a transfer, or posted,
+    // were served. May be nullptr.
+    void (*after_port_change)();
     // Before any window: 0 ends start-up with exit code 0. May be nullptr.
     int (*before_windows)();
     // Once the port worker is started, before the panel is shown. May be nullptr.

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <mutex>
@@ -36,7 +37,8 @@
 static std::mutex s_double_mutex;
 static std::condition_variable s_double_changed;
 static std::string s_requests;             // "open sleep:50 ..." in call order
-static int s_posted = 0;                   // transfers posted and not yet finished
+static std::deque<unsigned> s_posted;      // 0 a transfer, else a posted open or close
+static int s_busy = 0;                     // the worker has work in hand
 static std::thread s_worker;               // takes them in order
 static std::string s_dialog_path;          // "" = the user cancels
 
@@ -52,24 +54,42 @@ void SleepMs(unsigned ms) { NoteRequest("sleep:" + std::to_string(ms)); }
 static void WorkerLoop()
 {
     std::unique_lock<std::mutex> lock(s_double_mutex);
-    while (s_posted > 0) {
+    while (!s_posted.empty()) {
+        unsigned command = s_posted.front();
+        s_posted.pop_front();
         lock.unlock();
-        FlashFirmware();
+        if (command)
+            WorkerRunPostedRequest(command, OnPortRequestsServed);
+        else
+            FlashFirmware();
         lock.lock();
-        --s_posted;
-        s_double_changed.notify_all();
+    }
+    s_busy = 0;
+    s_double_changed.notify_all();
+}
+
+static void Post(unsigned command)
+{
+    std::lock_guard<std::mutex> lock(s_double_mutex);
+    s_posted.push_back(command);
+    if (!s_busy) {
+        s_busy = 1;
+        if (s_worker.joinable())
+            s_worker.join();
+        s_worker = std::thread(WorkerLoop);
     }
 }
 
 void RequestTransfer()
 {
     NoteRequest("transfer");
-    std::lock_guard<std::mutex> lock(s_double_mutex);
-    if (s_posted++ == 0) {
-        if (s_worker.joinable())
-            s_worker.join();
-        s_worker = std::thread(WorkerLoop);
-    }
+    Post(0);
+}
+
+void PostPortRequest(unsigned command)
+{
+    NoteRequest(command == ID_COM_OPEN ? "post open" : "post close");
+    Post(command);
 }
 int OpenFirmwareFile(void* owner)
 {
@@ -104,7 +124,7 @@ std::string Requests()
 void JoinWorkers()
 {
     std::unique_lock<std::mutex> lock(s_double_mutex);
-    s_double_changed.wait(lock, [] { return s_posted == 0; });
+    s_double_changed.wait(lock, [] { return !s_busy; });
     lock.unlock();
     if (s_worker.joinable())
         s_worker.join();

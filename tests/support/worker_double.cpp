@@ -19,7 +19,7 @@ static thread_local int t_worker = 0;
 
 // Guarded by s_m.
 static void (*s_transfer)() = nullptr;
-static void (*s_after_parked)() = nullptr;
+static void (*s_after_port_change)() = nullptr;
 static int s_turn = 0;         // 1: the worker may run
 static int s_budget = 0;       // yield points it may still pass
 static int s_pumping = 1;      // the UI side serves sends
@@ -29,7 +29,7 @@ static int s_quit = 0;
 static WdAt s_at = WD_IDLE;
 static unsigned s_incoming = 0;  // a sent request waiting for the worker
 static int s_answered = 0;
-static int s_posted = 0;         // transfers queued, not yet taken
+static std::deque<unsigned> s_posted;  // queued: 0 a transfer, else an open or close
 static int s_outstanding = 0;    // posted and not yet returned
 static int s_ui_hung = 0;
 static int (*s_sleep_steps)() = nullptr;
@@ -39,7 +39,7 @@ static int Allowed(WdAt where)
     switch (where) {
     case WD_IO: return 1;
     case WD_SEND: return s_pumping && !s_io_only;
-    case WD_IDLE: return !s_io_only && (s_incoming || s_posted);
+    case WD_IDLE: return !s_io_only && (s_incoming || !s_posted.empty());
     default: return 0;
     }
 }
@@ -51,7 +51,7 @@ static void Yield(std::unique_lock<std::mutex>& lock, WdAt where)
     for (;;) {
         if (s_draining && where != WD_IDLE)
             return;
-        if (where == WD_IDLE && (s_quit || (s_draining && !s_incoming && !s_posted)))
+        if (where == WD_IDLE && (s_quit || (s_draining && !s_incoming && s_posted.empty())))
             return;
         if (s_turn && s_budget > 0 && Allowed(where)) {
             --s_budget;
@@ -62,7 +62,7 @@ static void Yield(std::unique_lock<std::mutex>& lock, WdAt where)
         s_cv.wait(lock, [&] {
             return s_quit || s_draining || (s_turn && s_budget > 0 && Allowed(where));
         });
-        if (where == WD_IDLE && s_draining && (s_incoming || s_posted))
+        if (where == WD_IDLE && s_draining && (s_incoming || !s_posted.empty()))
             return;
     }
 }
@@ -98,12 +98,17 @@ static void WorkerMain()
         Yield(lock, WD_IDLE);
         if (s_incoming) {  // sent requests come before posted ones
             TakeIncoming(lock);
-        } else if (s_posted) {
-            --s_posted;
+        } else if (!s_posted.empty()) {
+            unsigned command = s_posted.front();
+            s_posted.pop_front();
             lock.unlock();
-            WorkerRunTransfer(s_transfer, s_after_parked);
+            if (command)
+                WorkerRunPostedRequest(command, s_after_port_change);
+            else
+                WorkerRunTransfer(s_transfer, s_after_port_change);
             lock.lock();
-            --s_outstanding;
+            if (!command)
+                --s_outstanding;
         } else if (s_quit || s_draining) {
             break;
         }
@@ -113,19 +118,20 @@ static void WorkerMain()
     s_cv.notify_all();
 }
 
-void WdStart(void (*transfer)(), void (*after_parked)())
+void WdStart(void (*transfer)(), void (*after_port_change)())
 {
     {
         std::lock_guard<std::mutex> lock(s_m);
         s_transfer = transfer;
-        s_after_parked = after_parked;
+        s_after_port_change = after_port_change;
         s_turn = s_budget = s_draining = s_quit = 0;
         s_pumping = 1;
         s_io_only = 0;
         s_at = WD_IDLE;
         s_incoming = 0;
         s_answered = 0;
-        s_posted = s_outstanding = 0;
+        s_posted.clear();
+        s_outstanding = 0;
         s_ui_hung = 0;
     }
     g_view_send_hook = SendHook;
@@ -190,6 +196,12 @@ int WdOutstanding()
     return s_outstanding;
 }
 
+int WdQueued()
+{
+    std::lock_guard<std::mutex> lock(s_m);
+    return (int)s_posted.size();
+}
+
 int WdUiHung()
 {
     std::lock_guard<std::mutex> lock(s_m);
@@ -246,8 +258,14 @@ void RequestPortClose() { SendRequest(ID_COM_CLOSE); }
 void RequestTransfer()
 {
     std::lock_guard<std::mutex> lock(s_m);
-    ++s_posted;
+    s_posted.push_back(0);
     ++s_outstanding;
+}
+
+void PostPortRequest(unsigned command)
+{
+    std::lock_guard<std::mutex> lock(s_m);
+    s_posted.push_back(command);
 }
 
 void SleepMs(unsigned)

@@ -23,9 +23,9 @@ enum WdAt {
     WD_STUCK,  // in a write that never returns
 };
 
-// Starts a worker whose transfer is `transfer`, with `after_parked` for
+// Starts a worker whose transfer is `transfer`, with `after_port_change` for
 // WorkerRunTransfer. Installs the view send hook.
-void WdStart(void (*transfer)(), void (*after_parked)());
+void WdStart(void (*transfer)(), void (*after_port_change)());
 // Ends the worker: from now on every yield point passes at once and the
 // link is expected to fail its I/O (WdDraining), so whatever runs ends.
 void WdStop();
@@ -36,6 +36,7 @@ void WdRun(int steps);     // lets the worker pass up to `steps` yield points, t
 void WdDeliverSends();     // pumps until the worker no longer waits in a send
 WdAt WdWhere();
 int  WdOutstanding();      // transfers posted and not yet returned
+int  WdQueued();           // posted transfers and port requests not yet taken
 int  WdUiHung();           // 1 once a sent request met a worker that can never take it
 // The number of I/O steps the worker may take during one SleepMs; set by
 // the test (a fake clock: no time passes).
