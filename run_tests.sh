@@ -18,9 +18,12 @@ build build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 build build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
 bash scripts/check_exes.sh build/win32 build/win64
 build build/native -DWIN32_BUILD_DIR="$PWD/build/win32" -DWIN64_BUILD_DIR="$PWD/build/win64"
-build build/asan -DSANITIZE=ON
+build build/asan -DSANITIZE=address
+build build/tsan -DSANITIZE=thread
 
 echo "== native tests (with end-to-end tests of the 32-bit and 64-bit exes under Wine)"
 (cd build/native && ctest --output-on-failure --timeout 600)
 echo "== native tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 (cd build/asan && ctest --output-on-failure --timeout 600)
+echo "== native tests under ThreadSanitizer"
+(cd build/tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure --timeout 600)

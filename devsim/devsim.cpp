@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <getopt.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -246,45 +247,76 @@ int ParseOptions(int argc, char** argv) {
     g_opt.sync_after = 1;
     g_opt.version_major = 1;
     g_opt.version_minor = 0;
-    for (int i = 2; i < argc; i++) {
-        const char* opt = argv[i];
-        const char* val = i + 1 < argc ? argv[i + 1] : nullptr;
-        int used = 1;  // options that take a value consume it
-        if (strcmp(opt, "--help") == 0 || strcmp(opt, "-h") == 0) {
+
+    enum { OPT_LINK = 256, OPT_CODE_OUT, OPT_EEPROM_OUT, OPT_TRANSCRIPT, OPT_SYNC_AFTER, OPT_BLOCKS, OPT_REPLY_DELAY,
+           OPT_VERSION, OPT_FAULT, OPT_ONCE, OPT_NEVER_SYNC };
+    static const option LONG_OPTIONS[] = {
+        {"help", no_argument, nullptr, 'h'},
+        {"once", no_argument, nullptr, OPT_ONCE},
+        {"never-sync", no_argument, nullptr, OPT_NEVER_SYNC},
+        {"link", required_argument, nullptr, OPT_LINK},
+        {"code-out", required_argument, nullptr, OPT_CODE_OUT},
+        {"eeprom-out", required_argument, nullptr, OPT_EEPROM_OUT},
+        {"transcript", required_argument, nullptr, OPT_TRANSCRIPT},
+        {"sync-after", required_argument, nullptr, OPT_SYNC_AFTER},
+        {"blocks", required_argument, nullptr, OPT_BLOCKS},
+        {"reply-delay-ms", required_argument, nullptr, OPT_REPLY_DELAY},
+        {"version", required_argument, nullptr, OPT_VERSION},
+        {"fault", required_argument, nullptr, OPT_FAULT},
+        {nullptr, 0, nullptr, 0},
+    };
+    // The personality is argv[1]; the options follow it. Errors are ours.
+    optind = 2;
+    opterr = 0;
+    for (;;) {
+        int previous = optind;
+        int c = getopt_long(argc, argv, ":h", LONG_OPTIONS, nullptr);
+        if (c == -1) break;
+        const char* val = optarg;
+        const char* given = argv[previous < argc ? previous : argc - 1];
+        switch (c) {
+        case 'h':
             fputs(HELP_TEXT, stdout);
             exit(DEVSIM_EXIT_OK);
-        } else if (strcmp(opt, "--once") == 0) {
-            g_opt.once = 1; used = 0;
-        } else if (strcmp(opt, "--never-sync") == 0) {
+        case ':':
+            return UsageError("%s needs a value", given);
+        case '?':
+            return UsageError("%s: unknown option", given);
+        case OPT_ONCE:
+            g_opt.once = 1;
+            break;
+        case OPT_NEVER_SYNC:
             if (!g_opt.boot_monitor) return UsageError("--never-sync is a boot-monitor option");
-            g_opt.never_sync = 1; used = 0;
-        } else if (!val) {
-            static const char* const VALUE_OPTIONS[] = {"--link", "--code-out", "--eeprom-out", "--transcript",
-                "--sync-after", "--blocks", "--reply-delay-ms", "--version", "--fault"};
-            for (const char* v : VALUE_OPTIONS)
-                if (strcmp(opt, v) == 0) return UsageError("%s needs a value", opt);
-            return UsageError("%s: unknown option", opt);
-        } else if (strcmp(opt, "--link") == 0) {
+            g_opt.never_sync = 1;
+            break;
+        case OPT_LINK:
             g_opt.link_path = val;
-        } else if (strcmp(opt, "--code-out") == 0) {
+            break;
+        case OPT_CODE_OUT:
             if (!g_opt.boot_monitor) return UsageError("--code-out is a boot-monitor option");
             g_opt.code_out = val;
-        } else if (strcmp(opt, "--eeprom-out") == 0) {
+            break;
+        case OPT_EEPROM_OUT:
             g_opt.eeprom_out = val;
-        } else if (strcmp(opt, "--transcript") == 0) {
+            break;
+        case OPT_TRANSCRIPT:
             g_opt.transcript = val;
-        } else if (strcmp(opt, "--sync-after") == 0) {
+            break;
+        case OPT_SYNC_AFTER:
             if (!g_opt.boot_monitor) return UsageError("--sync-after is a boot-monitor option");
             if (!ParseNumber(val, 10, 1000000, &g_opt.sync_after) || g_opt.sync_after == 0)
                 return UsageError("--sync-after %s: expected a number from 1", val);
-        } else if (strcmp(opt, "--blocks") == 0) {
+            break;
+        case OPT_BLOCKS:
             if (g_opt.boot_monitor) return UsageError("--blocks is an eeprom option");
             if (!ParseNumber(val, 10, 2048, &g_opt.blocks) || g_opt.blocks == 0)
                 return UsageError("--blocks %s: expected 1..2048", val);
-        } else if (strcmp(opt, "--reply-delay-ms") == 0) {
+            break;
+        case OPT_REPLY_DELAY:
             if (!ParseNumber(val, 10, 600000, &g_opt.reply_delay_ms))
                 return UsageError("--reply-delay-ms %s: expected milliseconds", val);
-        } else if (strcmp(opt, "--version") == 0) {
+            break;
+        case OPT_VERSION: {
             if (!g_opt.boot_monitor) return UsageError("--version is a boot-monitor option");
             char text[32];
             snprintf(text, sizeof text, "%s", val);
@@ -293,15 +325,16 @@ int ParseOptions(int argc, char** argv) {
             *dot = 0;
             if (!ParseNumber(text, 10, 255, &g_opt.version_major) || !ParseNumber(dot + 1, 10, 255, &g_opt.version_minor))
                 return UsageError("--version %s: expected MAJOR.MINOR, each 0..255", val);
-        } else if (strcmp(opt, "--fault") == 0) {
+            break;
+        }
+        case OPT_FAULT:
             if (g_opt.fault_count == DEVSIM_MAX_FAULTS) return UsageError("at most %d --fault options", (int)DEVSIM_MAX_FAULTS);
             if (!ParseFault(val, &g_opt.faults[g_opt.fault_count])) return 0;
             g_opt.fault_count++;
-        } else {
-            return UsageError("%s: unknown option", opt);
+            break;
         }
-        i += used;
     }
+    if (optind < argc) return UsageError("%s: unexpected argument", argv[optind]);
     if (g_opt.once && !g_opt.boot_monitor && g_opt.blocks == 0)
         return UsageError("--once needs --blocks N for the eeprom personality");
     return 1;
