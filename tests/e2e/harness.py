@@ -212,6 +212,10 @@ class Driver:
     def click(self, cid):
         return self.cmd('click %d' % cid)
 
+    def clicks(self, n, cid):
+        """N presses posted back to back (a burst no hand can beat)."""
+        return self.cmd('clicks %d %d' % (n, cid))
+
     def box(self, title, ms=10000):
         """The text of the message box titled TITLE, or None when none comes."""
         try:

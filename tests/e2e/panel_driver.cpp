@@ -28,6 +28,7 @@
 //   progress ID        low, high and position of a progress bar
 //   log                text of the log view (hex)
 //   click ID           press a button (nothing when it is disabled)
+//   clicks N ID        N presses posted back to back, as fast as a hand can't
 //   box MS TITLE       wait up to MS ms for a message box, answer its text
 //   hasbox TITLE       1 when such a message box is up now
 //   boxok TITLE        press OK on that message box
@@ -334,6 +335,15 @@ void Run(char* line) {
     if (!IsWindowEnabled(c)) { Answer("ok disabled"); return; }
     // Posted, never sent: the press may open a modal dialog.
     PostMessageA(c, BM_CLICK, 0, 0);
+    Answer("ok");
+  } else if (strcmp(cmd, "clicks") == 0) {
+    char* rest = SplitWord(arg);
+    int n = atoi(arg);
+    HWND c = Control(rest);
+    if (!c || n < 1) { Answer("err no control"); return; }
+    if (!IsWindowEnabled(c)) { Answer("ok disabled"); return; }
+    for (int i = 0; i < n; i++)
+      PostMessageA(c, BM_CLICK, 0, 0);
     Answer("ok");
   } else if (strcmp(cmd, "box") == 0) {
     char* title8 = SplitWord(arg);

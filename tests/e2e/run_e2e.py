@@ -445,6 +445,49 @@ class BrannikTest(SessionTest):
         self.assertTrue(self.d.gone())
         self.assertEqual(h.wait_exit(self.proc), 0)
 
+    def test_stop_then_exit_at_once_while_probing(self):
+        self.ready('--never-sync')
+        self.d.click(IDC_STARTFLASH)
+        self.d.wait_log(lambda l: l.endswith(PROMPTS), 10)
+        self.d.click(IDC_STARTFLASH)  # Stop Flash
+        self.d.click(IDC_EXIT)        # straight after, before the sequence has noticed
+        self.assertTrue(self.d.gone())
+        self.assertEqual(h.wait_exit(self.proc), 0)
+
+    def test_bursts_of_start_stop_clicks_leave_the_panel_telling_the_truth(self):
+        # After each burst the panel shows either a flash waiting for the
+        # device, and the line is probed, or idle, and probing has stopped.
+        transcript = os.path.join(self.s.dir, 'transcript.txt')
+        self.ready('--never-sync', '--transcript', transcript)
+
+        def probes():
+            with open(transcript, encoding='ascii', errors='replace') as f:
+                return sum(1 for l in f if ' < 55' in l)
+
+        for n in (2, 3, 4, 5, 7):
+            with self.subTest(clicks=n):
+                self.d.clicks(n, IDC_STARTFLASH)
+                time.sleep(0.6)
+                state = self.panel_state()
+                self.assertIn(state, (self.IDLE, self.STARTED))
+                before = probes()
+                time.sleep(1.0)
+                self.assertEqual(self.panel_state(), state)
+                if state == self.STARTED:
+                    self.assertGreater(probes() - before, 5)
+                    self.d.click(IDC_EXIT)  # refused while started
+                    time.sleep(0.3)
+                    self.assertTrue(self.d.alive())
+                    self.d.click(IDC_STARTFLASH)
+                    h.wait_for(self.panel_state, lambda s: s == self.IDLE, 5, 'idle after Stop Flash')
+                    time.sleep(0.3)
+                else:
+                    self.assertLessEqual(probes() - before, 1)
+        self.assertStays(lambda: probes(), probes(), 0.6)
+        self.d.click(IDC_EXIT)
+        self.assertTrue(self.d.gone())
+        self.assertEqual(h.wait_exit(self.proc), 0)
+
     def test_port_choices(self):
         # "----" with no port, then with one; the open port picked again; a
         # port whose open fails (com4 -> /dev/null fails at GetCommState).
