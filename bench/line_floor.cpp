@@ -12,7 +12,8 @@
 // and every acknowledged block is followed by one synchronous PBM_STEPIT
 // sent to it across threads, as the real tool's worker does: the floor of
 // the design, where brannik's other costs (log lines, button states) are
-// left out.
+// left out. The bar is hidden, so no step is painted; --progress-shown
+// shows it, so that each step is also painted, as on the tool's panel.
 //
 // Exit code 0 when every block was acknowledged, 1 otherwise; one line on
 // stdout says which.
@@ -30,12 +31,13 @@ enum { FLOOR_COM = 3 };
 
 static HWND s_bar;
 static HANDLE s_bar_ready;
+static DWORD s_bar_style = WS_POPUP;
 
 // The bar's thread: creates the bar and pumps its messages until the end
 // of the process.
 static DWORD WINAPI BarThread(LPVOID)
 {
-    s_bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_POPUP, 0, 0, 200, 20, nullptr, nullptr,
+    s_bar = CreateWindowExA(0, PROGRESS_CLASSA, "", s_bar_style, 0, 0, 300, 20, nullptr, nullptr,
                             GetModuleHandleA(nullptr), nullptr);
     SendMessageA(s_bar, PBM_SETRANGE32, 0, FLASH_PROGRAM_BLOCKS);
     SendMessageA(s_bar, PBM_SETSTEP, 1, 0);
@@ -69,7 +71,9 @@ int main(int argc, char** argv)
     memset(code, 0x5A, sizeof code);
     memset(eeprom, 0xA5, sizeof eeprom);
 
-    if (argc > 1 && strcmp(argv[1], "--progress") == 0) {
+    if (argc > 1 && strcmp(argv[1], "--progress-shown") == 0)
+        s_bar_style |= WS_VISIBLE;
+    if (argc > 1 && strncmp(argv[1], "--progress", 10) == 0) {
         InitCommonControls();
         s_bar_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         CreateThread(nullptr, 0, BarThread, nullptr, 0, nullptr);
