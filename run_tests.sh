@@ -22,7 +22,14 @@ build build/asan -DSANITIZE=address
 build build/tsan -DSANITIZE=thread
 
 echo "== native tests (with end-to-end tests of the 32-bit and 64-bit exes under Wine)"
-(cd build/native && ctest --output-on-failure --timeout 600)
+(cd build/native && ctest --output-on-failure --timeout 600 -E FlashModel)
+echo "== flash model: seeded random interleavings of clicks, device events and worker steps"
+if (cd build/native && ctest --timeout 600 -R FlashModel -V > ../flash_model.log 2>&1); then
+  grep -E 'explored|flashes:|tests passed' build/flash_model.log
+else
+  cat build/flash_model.log  # every failing seed with its steps
+  exit 1
+fi
 echo "== native tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 (cd build/asan && ctest --output-on-failure --timeout 600)
 echo "== native tests under ThreadSanitizer"
