@@ -48,8 +48,6 @@ static void RunPortRequest(unsigned command)
         CloseComPort();
 }
 
-int WorkerBusy() { return s_busy; }
-
 int WorkerPortRequest(unsigned command)
 {
     if (!s_busy) {

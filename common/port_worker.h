@@ -45,7 +45,6 @@ void PostPortRequest(unsigned command);  // ID_COM_OPEN or ID_COM_CLOSE, posted:
 void SleepMs(unsigned ms);  // the pause the main window makes between requests
 
 // ---- Port worker thread ------------------------------------------------
-int  WorkerBusy();                          // 1 while a transfer runs
 // An open or close: carried out now (1), or parked while a transfer runs (0).
 int  WorkerPortRequest(unsigned command);
 // Runs the transfer, then the requests parked meanwhile, then after_port_change

@@ -204,8 +204,7 @@ struct Model {
     bool open[8] = {};
     std::string rx;               // the device's reply, waiting to be read
     bool in_sequence = false;
-    enum { OP_OTHER, OP_PROBE_WRITE, OP_PROBE_READ } pending_op = OP_OTHER;
-    bool awaiting_probe_reply = false;
+    bool probe_write_waiting = false;  // the worker stands before writing a probe
     bool awaiting_identify_reply = false;
     long clock_ms = 0;
     std::vector<std::string> trace;
@@ -385,9 +384,9 @@ int PortWrite(PortHandle h, const void* data, unsigned n)
 {
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     bool probe = n == 1 && bytes[0] == BM_SYNC_PROBE;
-    M.pending_op = probe ? Model::OP_PROBE_WRITE : Model::OP_OTHER;
+    M.probe_write_waiting = probe;
     WdIoPoint();
-    M.pending_op = Model::OP_OTHER;
+    M.probe_write_waiting = false;
     Sequence* s = Current();
     if (WdDraining() || !s || h->com != DEVICE_COM)
         return 0;
@@ -422,7 +421,6 @@ int PortWrite(PortHandle h, const void* data, unsigned n)
         } else {
             M.idle_probes = 0;
         }
-        M.awaiting_probe_reply = true;
         if (s->probes == s->answer_probe) {
             s->answered_probe = s->probes;
             M.rx = "\xAA";
@@ -439,10 +437,7 @@ int PortWrite(PortHandle h, const void* data, unsigned n)
 
 int PortRead(PortHandle, void* data, unsigned n)
 {
-    M.pending_op = M.awaiting_probe_reply ? Model::OP_PROBE_READ : Model::OP_OTHER;
     WdIoPoint();
-    M.pending_op = Model::OP_OTHER;
-    M.awaiting_probe_reply = false;
     if (WdDraining() || M.dead)
         return -1;
     // The phases begin once the identify reply is in.
@@ -466,7 +461,7 @@ int s_dialog_choice = -1;
 
 int OpenFirmwareFile(void*)
 {
-    WdModal(Below(4) ? Below(40) : Below(3000));
+    WdRun(Below(4) ? Below(40) : Below(3000));  // the dialog's modal loop pumps
     if (s_dialog_choice < 0)
         return 0;
     return LoadFirmwareImage(s_files[s_dialog_choice].c_str());
@@ -499,13 +494,10 @@ void ClickStartStop()
     }
     if (s->answered_probe)
         return;  // the device has answered: the phases run whatever is pressed
-    WdAt at = WdWhere();
-    if (at == WD_IO && M.pending_op == Model::OP_PROBE_WRITE)
-        s->stop_iter = s->probes + 1;  // that probe is on its way
-    else if (at == WD_IO && M.pending_op == Model::OP_PROBE_READ)
-        s->stop_iter = s->probes;
-    else
-        s->stop_iter = s->probes;
+    // The answer may cross the stop only on the probe on its way: the one
+    // about to be written, or the one whose reply is about to be read.
+    bool before_write = WdWhere() == WD_IO && M.probe_write_waiting;
+    s->stop_iter = before_write ? s->probes + 1 : s->probes;
 }
 
 // What must hold whenever the worker is not in the middle of a send.

@@ -210,12 +210,6 @@ int WdUiHung()
 
 void WdSetSleepSteps(int (*steps)()) { s_sleep_steps = steps; }
 
-void WdModal(int steps)
-{
-    std::unique_lock<std::mutex> lock(s_m);
-    Grant(lock, steps, 1, 0);
-}
-
 void WdIoPoint()
 {
     std::unique_lock<std::mutex> lock(s_m);
@@ -231,7 +225,6 @@ void WdStuck()
     s_cv.wait(lock, [] { return s_draining || s_quit; });
 }
 
-int WdOnWorker() { return t_worker; }
 
 // ---- The product's port worker requests, as the front panel makes them ----
 

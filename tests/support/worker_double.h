@@ -32,7 +32,9 @@ void WdStop();
 int  WdDraining();
 
 // User-interface side.
-void WdRun(int steps);     // lets the worker pass up to `steps` yield points, the UI pumping
+// Lets the worker pass up to `steps` yield points, the UI pumping (between
+// actions, or in a modal loop such as the open-file dialog).
+void WdRun(int steps);
 void WdDeliverSends();     // pumps until the worker no longer waits in a send
 WdAt WdWhere();
 int  WdOutstanding();      // transfers posted and not yet returned
@@ -41,10 +43,7 @@ int  WdUiHung();           // 1 once a sent request met a worker that can never 
 // The number of I/O steps the worker may take during one SleepMs; set by
 // the test (a fake clock: no time passes).
 void WdSetSleepSteps(int (*steps)());
-// A modal loop (the open-file dialog) pumping for `steps` yield points.
-void WdModal(int steps);
 
 // Link side, on the worker thread.
 void WdIoPoint();          // before each serial write or read
 void WdStuck();            // a write that never returns; comes back only when draining
-int  WdOnWorker();         // 1 on the worker thread
