@@ -9,7 +9,7 @@
 #include "log_view.h"
 #include "serial_port.h"
 
-std::atomic<int> g_stop_request{0};
+Shared<int> g_stop_request{0};
 
 enum {
     BM_LEN_ERASE = 0x06,           // byte 1 of an erase frame: bytes after byte 1

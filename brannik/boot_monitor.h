@@ -8,7 +8,7 @@
 // OpenComPort left at 115200 8N1 with a 50 ms total read time-out.
 #pragma once
 
-#include <atomic>
+#include "shared_value.h"
 
 enum : unsigned char {
     BM_SYNC_PROBE = 0x55,            // probe byte, sent over and over during the sync
@@ -46,7 +46,7 @@ enum ExchangeOutcome {
 };
 
 // Set to 1 by the front panel's "Stop Flash"; read and cleared by the sync.
-extern std::atomic<int> g_stop_request;
+extern Shared<int> g_stop_request;
 
 int SyncBootMonitor();
 int IdentifyBootMonitor();

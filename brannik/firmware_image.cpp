@@ -15,8 +15,8 @@
 #include "file_length.h"
 #include "log_view.h"
 
-std::atomic<unsigned char*> g_code_image{nullptr};
-std::atomic<unsigned char*> g_eeprom_image{nullptr};
+Shared<unsigned char*> g_code_image{nullptr};
+Shared<unsigned char*> g_eeprom_image{nullptr};
 
 static const char ZEL_HEADER_MAGIC[ZEL_MAGIC_BYTES] = {'Z', 'E', 'L'};
 static const char ZEL_TRAILER_MAGIC[ZEL_MAGIC_BYTES] = {'L', 'E', 'Z'};
@@ -28,7 +28,7 @@ static const char MSG_CODE_SHORT[] = "Failed reading code from ZEL binary flash 
 static const char MSG_EEPROM_SHORT[] = "Failed reading EEPROM from ZEL binary flash !";
 static const char MSG_NO_MEMORY[] = "Not enough memory to load ZEL binary flash !";
 
-static void ReleaseImage(std::atomic<unsigned char*>& image)
+static void ReleaseImage(Shared<unsigned char*>& image)
 {
     free(image.exchange(nullptr));
 }

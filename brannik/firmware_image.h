@@ -10,7 +10,7 @@
 // it starts, so a later load cannot reach a running flash.
 #pragma once
 
-#include <atomic>
+#include "shared_value.h"
 
 enum {
     ZEL_FILE_BYTES = 50182,     // whole file
@@ -20,8 +20,8 @@ enum {
 };
 
 // Heap images (one spare byte each that nothing reads), or nullptr.
-extern std::atomic<unsigned char*> g_code_image;
-extern std::atomic<unsigned char*> g_eeprom_image;
+extern Shared<unsigned char*> g_code_image;
+extern Shared<unsigned char*> g_eeprom_image;
 
 int LoadFirmwareImage(const char* path);  // 1, or 0 after ErrorBox
 int IsFirmwareLoaded();

@@ -15,7 +15,7 @@
 #include "progress_bar.h"
 #include "serial_port.h"
 
-std::atomic<int> g_flash_state{FLASH_IDLE};
+Shared<int> g_flash_state{FLASH_IDLE};
 
 int FlashInProgress()
 {

@@ -15,7 +15,7 @@
 // allocates nothing.
 #pragma once
 
-#include <atomic>
+#include "shared_value.h"
 
 enum {
     FLASH_ERASE_BLOCKS = 96,        // 512-byte erase blocks
@@ -46,7 +46,7 @@ enum FlashState {
     FLASH_PHASES = 3,   // erase, program and EEPROM write run to their end
     FLASH_HALTED = 4,   // the sequence gave up before the phases; the panel stays started
 };
-extern std::atomic<int> g_flash_state;
+extern Shared<int> g_flash_state;
 
 // The flash-in-progress flag: 1 while the panel shows a flash (started,
 // halted or running phases), when "Exit" is refused.

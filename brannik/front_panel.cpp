@@ -1,7 +1,7 @@
 // front_panel: brannik's Start/Stop toggle, port choice, "Open File" and
 // close guard, free of any platform call so that the state table can be
-// tested natively. Runs on the user-interface thread, except
-// OnPortRequestsServed, which the port worker calls.
+// tested natively. Runs on the user-interface thread (OnPortRequestsServed
+// when the port worker sends it there).
 //
 // Where a flash stands is g_flash_state (flash_sequence.h), shared with the
 // sequence. "Start Flash" moves it to started before it posts the sequence;

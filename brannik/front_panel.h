@@ -2,8 +2,7 @@
 //
 // The Win32 dialog procedure and main window (front_panel_win32.cpp) turn
 // messages into these calls; the logic itself is platform-free so that the
-// state table can be tested natively. Runs on the user-interface thread,
-// except OnPortRequestsServed (port worker).
+// state table can be tested natively. Runs on the user-interface thread.
 #pragma once
 
 #include "resource.h"  // control and command ids (also read by brannik.rc)
@@ -14,4 +13,4 @@ void OnOpenFile(void* owner);        // main window, ID_PPP_OPENFILE
 int  OnPortPicked(int index);        // dialog, CBN_SELCHANGE with CB_GETCURSEL's index;
                                      // 1 = the caller posts ID_PPP_SELECTPORT
 int  MayCloseTool();                 // close guard: 1 = destroy the main window
-void OnPortRequestsServed();         // port worker, after parked or posted port requests ran
+void OnPortRequestsServed();         // sent by the port worker after parked or posted port requests ran

@@ -23,9 +23,11 @@
 // transfer that may never return (a stopped flash whose probe write hangs),
 // so that the user-interface thread never waits on it.
 //
-// A tool whose panel depends on the port (brannik's Start button) gets a
-// call on the worker after parked or posted requests were served, since the
-// panel saw the port as it was before them. WM_CLOSE on the worker window
+// A tool whose panel depends on the port (brannik's Start button) is told
+// after parked or posted requests were served, since the panel saw the port
+// as it was before them. The worker sends that to the user-interface
+// thread, which looks at the port and the panel itself: a decision made on
+// the worker could be overtaken by a click or a load before it arrives. WM_CLOSE on the worker window
 // during a transfer is deferred like a close request.
 //
 // The rules for requests (port_worker.cpp) are platform-free; the thread,
@@ -48,7 +50,8 @@ void SleepMs(unsigned ms);  // the pause the main window makes between requests
 // An open or close: carried out now (1), or parked while a transfer runs (0).
 int  WorkerPortRequest(unsigned command);
 // Runs the transfer, then the requests parked meanwhile, then after_port_change
-// (may be nullptr) if there were any.
+// (may be nullptr; the Win32 layer gives one that sends to the
+// user-interface thread) if there were any.
 void WorkerRunTransfer(void (*transfer)(), void (*after_port_change)());
 // A posted open or close, then after_port_change (may be nullptr).
 void WorkerRunPostedRequest(unsigned command, void (*after_port_change)());

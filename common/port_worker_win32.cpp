@@ -11,7 +11,6 @@
 #include "port_worker.h"
 
 #include <windows.h>
-#include <atomic>
 
 #include "log_view.h"
 #include "serial_port.h"
@@ -33,12 +32,20 @@ enum {
     POSTED_REQUEST = 1,  // high word of a posted open or close
 };
 
+// The tool's after_port_change runs on the user-interface thread, where
+// the port, the image and the panel cannot change while it decides.
+static void SendPortChanged()
+{
+    SendMessageA(g_main_window.load(), WM_SHELL_PORT_CHANGED, 0, 0);
+}
+
 static LRESULT PortWorkerCommand(HWND window, WPARAM wparam)
 {
     unsigned command = LOWORD(wparam);
     const ShellProfile* shell = Shell();
+    void (*after_port_change)() = shell && shell->after_port_change ? SendPortChanged : nullptr;
     if ((command == ID_COM_OPEN || command == ID_COM_CLOSE) && HIWORD(wparam) == POSTED_REQUEST) {
-        WorkerRunPostedRequest(command, shell ? shell->after_port_change : nullptr);
+        WorkerRunPostedRequest(command, after_port_change);
         return 0;
     }
     if (command == ID_COM_OPEN || command == ID_COM_CLOSE) {
@@ -48,7 +55,7 @@ static LRESULT PortWorkerCommand(HWND window, WPARAM wparam)
         return 0;
     }
     if (shell && shell->transfer && command == shell->transfer_command) {
-        WorkerRunTransfer(shell->transfer, shell->after_port_change);
+        WorkerRunTransfer(shell->transfer, after_port_change);
         if (s_close_after_transfer)
             DestroyWindow(window);
     }

@@ -5,9 +5,9 @@
 #include "log_view.h"
 #include "tool_profile.h"
 
-std::atomic<PortHandle> g_port{nullptr};
-std::atomic<int> g_selected_port{0};
-std::atomic<void*> g_port_worker_thread{nullptr};
+Shared<PortHandle> g_port{nullptr};
+Shared<int> g_selected_port{0};
+Shared<void*> g_port_worker_thread{nullptr};
 
 static const char MSG_PORT_OPENED[] = "Открыт порт COM%i\n";  // same in both tools
 
@@ -18,7 +18,7 @@ enum {
 // Written on the user-interface thread before the front panel is shown,
 // read-only afterwards.
 static int s_port_list[PORT_LIST_SLOTS];
-static std::atomic<int> s_port_count{0};
+static Shared<int> s_port_count{0};
 
 int EnumComPorts()
 {

@@ -17,14 +17,14 @@
 // (termios; used natively by the tests, the simulator and the benchmarks).
 #pragma once
 
-#include <atomic>
+#include "shared_value.h"
 
 typedef struct PortDevice* PortHandle;  // opaque; nullptr = no port open
 
 // Shared between the threads.
-extern std::atomic<PortHandle> g_port;           // written by Open/CloseComPort (port worker)
-extern std::atomic<int> g_selected_port;         // COM number; written by the front panel
-extern std::atomic<void*> g_port_worker_thread;  // set by StartPortWorker; read by IsPortReady
+extern Shared<PortHandle> g_port;           // written by Open/CloseComPort (port worker)
+extern Shared<int> g_selected_port;         // COM number; written by the front panel
+extern Shared<void*> g_port_worker_thread;  // set by StartPortWorker; read by IsPortReady
 
 enum {
     PORT_LIST_SLOTS = 256,

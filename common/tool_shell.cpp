@@ -9,11 +9,11 @@
 #include "port_worker.h"
 #include "serial_port.h"
 
-std::atomic<HINSTANCE> g_instance{nullptr};
-std::atomic<HWND> g_main_window{nullptr};
-std::atomic<HWND> g_front_panel{nullptr};
-std::atomic<HWND> g_log_view{nullptr};
-std::atomic<HWND> g_port_worker_window{nullptr};
+Shared<HINSTANCE> g_instance{nullptr};
+Shared<HWND> g_main_window{nullptr};
+Shared<HWND> g_front_panel{nullptr};
+Shared<HWND> g_log_view{nullptr};
+Shared<HWND> g_port_worker_window{nullptr};
 
 static const ShellProfile* s_shell = nullptr;
 
@@ -144,6 +144,10 @@ static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam,
         return 0;
     case WM_COMMAND:
         return s_shell->main_command ? s_shell->main_command(window, wparam, lparam) : 0;
+    case WM_SHELL_PORT_CHANGED:
+        if (s_shell->after_port_change)
+            s_shell->after_port_change();
+        return 0;
     default:
         return DefWindowProcA(window, message, wparam, lparam);
     }

@@ -10,32 +10,33 @@
 //
 // Runs on the user-interface thread. The handles are written there during
 // start-up (the port worker window by the worker itself, the main window
-// cleared on WM_DESTROY) and read from both threads, hence atomics.
+// cleared on WM_DESTROY) and read from both threads, hence Shared values.
 // Exit codes: 1 when the tool already runs, 0 on a start-up failure, else
 // the quit message's code (0).
 #pragma once
 
 #include <windows.h>
-#include <atomic>
+#include "shared_value.h"
 
 #include "shell_ids.h"
 #include "tool_profile.h"
 
 // Shell handles; the port worker thread handle is g_port_worker_thread
 // (serial_port.h), read by IsPortReady.
-extern std::atomic<HINSTANCE> g_instance;
-extern std::atomic<HWND> g_main_window;
-extern std::atomic<HWND> g_front_panel;
-extern std::atomic<HWND> g_log_view;
-extern std::atomic<HWND> g_port_worker_window;
+extern Shared<HINSTANCE> g_instance;
+extern Shared<HWND> g_main_window;
+extern Shared<HWND> g_front_panel;
+extern Shared<HWND> g_log_view;
+extern Shared<HWND> g_port_worker_window;
 
 struct ShellProfile {
     const ToolProfile* tool;
     // Port worker: the tool's transfer command (posted) and the transfer.
     unsigned transfer_command;
     void (*transfer)();
-    // On the worker, after requests parked during a transfer, or posted,
-    // were served. May be nullptr.
+    // After requests parked during a transfer, or posted, were served: the
+    // worker sends WM_SHELL_PORT_CHANGED, and this runs on the
+    // user-interface thread. May be nullptr.
     void (*after_port_change)();
     // Before any window: 0 ends start-up with exit code 0. May be nullptr.
     int (*before_windows)();
@@ -53,6 +54,9 @@ struct ShellProfile {
 };
 
 const ShellProfile* Shell();  // the profile RunToolShell was given
+
+// Port worker to main window, sent: parked or posted port requests ran.
+enum { WM_SHELL_PORT_CHANGED = WM_APP + 1 };
 
 // WinMain's body for a tool. Returns the process exit code.
 int RunToolShell(const ShellProfile* shell, HINSTANCE instance);

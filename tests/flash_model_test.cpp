@@ -4,9 +4,12 @@
 // clicks singly and in bursts, Exit, port picks, Open File), device events
 // (the sync answered at a random probe or never, identify and phase
 // failures, a line that dies, a probe write that never returns, random reply
-// bytes) and steps of the worker (worker_double.h). After every step it
-// checks what the technician relies on; a failure prints its seed and steps,
-// and MODEL_SEED=<seed> MODEL_INTERLEAVINGS=1 replays it exactly.
+// bytes) and steps of the worker (worker_double.h). The worker may be held
+// between any two of its accesses to a shared value, and an action may be
+// cut between any two of its own, the worker running a few steps there.
+// After every step it checks what the technician relies on; a failure
+// prints its seed and steps (switches inside actions included), and
+// MODEL_SEED=<seed> MODEL_INTERLEAVINGS=1 replays it exactly.
 //
 // The line is a Port* backend of this file: writes go to the device model,
 // reads take what it answered; a read that gets less than it asked for
@@ -183,6 +186,7 @@ struct Sequence {
     ReplyKind fail_kind = R_DONE;
     // What happened.
     bool stopped_before_begin = false;
+    bool stop_before_output = false;  // "Stop Flash" came before it logged or sent anything
     int stop_iter = INT_MAX;      // the last probe an answer may cross the stop on
     int probes = 0;
     int answered_probe = 0;
@@ -199,12 +203,12 @@ struct Sequence {
 struct Model {
     std::vector<Sequence> seqs;
     bool pending_stop = false;    // "Stop Flash" before the posted sequence began
+    bool in_stop_click = false;   // inside a click on "Stop Flash"
     int idle_probes = 0;          // probes sent while the panel showed idle
     bool dead = false;            // the line is dead until the port is opened again
     bool open[8] = {};
     std::string rx;               // the device's reply, waiting to be read
     bool in_sequence = false;
-    bool probe_write_waiting = false;  // the worker stands before writing a probe
     bool awaiting_identify_reply = false;
     long clock_ms = 0;
     std::vector<std::string> trace;
@@ -214,7 +218,7 @@ Model M;
 
 // What the interleavings covered, over the whole run.
 struct Tally {
-    int complete, phase_failed, before_phases, stopped_before_begin, crossed, stuck;
+    int complete, phase_failed, before_phases, stopped_before_begin, crossed, stuck, switches;
 } s_tally;
 
 Sequence* Current() { return M.in_sequence ? &M.seqs.back() : nullptr; }
@@ -299,6 +303,7 @@ void ModelTransfer()
     M.seqs.emplace_back();
     Sequence& s = M.seqs.back();
     s.stopped_before_begin = M.pending_stop;
+    s.stop_before_output = M.in_stop_click;
     M.pending_stop = false;
     if (s.stopped_before_begin)
         s.stop_iter = 0;
@@ -315,8 +320,10 @@ void ModelTransfer()
         s.fail_frame = Below(TOTAL_FRAMES);
         s.fail_kind = (ReplyKind)(1 + Below(R_KINDS - 1));
     }
+    WdUnobserved(1);
     const unsigned char* code = g_code_image.load();
     const unsigned char* eeprom = g_eeprom_image.load();
+    WdUnobserved(0);
     if (code) s.code.assign((const char*)code, ZEL_CODE_BYTES);
     if (eeprom) s.eeprom.assign((const char*)eeprom, ZEL_EEPROM_BYTES);
     s.log_begin = RecordedLog().size();
@@ -326,6 +333,12 @@ void ModelTransfer()
 
     M.in_sequence = false;
     s.ended = true;
+    std::string got = WithoutLoads(RecordedLog().substr(s.log_begin));
+    // A stop that came before the sequence showed anything (or is coming
+    // now, in a click the sequence ends inside) may have taken effect
+    // before its first look at the flash state, or just after.
+    if ((s.stop_before_output || M.in_stop_click) && got.empty() && !s.probes)
+        s.stopped_before_begin = true;
     if (s.stopped_before_begin)
         s_tally.stopped_before_begin++;
     else if (!s.identify_ok)
@@ -338,7 +351,6 @@ void ModelTransfer()
         s_tally.crossed++;
     if (WdDraining() || !M.violation.empty())
         return;
-    std::string got = WithoutLoads(RecordedLog().substr(s.log_begin));
     std::string want = ExpectedLog(s);
     if (got != want)
         Violation("the log of a flash says\n" + got + "\ninstead of\n" + want);
@@ -384,9 +396,7 @@ int PortWrite(PortHandle h, const void* data, unsigned n)
 {
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     bool probe = n == 1 && bytes[0] == BM_SYNC_PROBE;
-    M.probe_write_waiting = probe;
     WdIoPoint();
-    M.probe_write_waiting = false;
     Sequence* s = Current();
     if (WdDraining() || !s || h->com != DEVICE_COM)
         return 0;
@@ -481,7 +491,9 @@ void Note(const std::string& step) { M.trace.push_back(step); }
 void ClickStartStop()
 {
     PanelModel before = RecordedPanel();
+    M.in_stop_click = before.start_label == "Stop Flash";
     OnStartStopFlash();
+    M.in_stop_click = false;
     PanelModel after = RecordedPanel();
     if (after.start_label == "Stop Flash")
         M.idle_probes = 0;  // a new idle period begins with the next stop
@@ -492,17 +504,25 @@ void ClickStartStop()
         M.pending_stop = WdOutstanding() > 0;
         return;
     }
+    if (!s->probes && RecordedLog().size() == s->log_begin)
+        s->stop_before_output = true;
     if (s->answered_probe)
         return;  // the device has answered: the phases run whatever is pressed
     // The answer may cross the stop only on the probe on its way: the one
-    // about to be written, or the one whose reply is about to be read.
-    bool before_write = WdWhere() == WD_IO && M.probe_write_waiting;
-    s->stop_iter = before_write ? s->probes + 1 : s->probes;
+    // whose reply is about to be read, or one more that the sync writes
+    // before it next looks at the stop request.
+    s->stop_iter = s->probes + 1;
 }
 
-// What must hold whenever the worker is not in the middle of a send.
+// What must hold whenever the worker is not in the middle of a send or of
+// a change it makes in several accesses (held before one of them, it may
+// have moved the state and not yet the panel, or the other way round).
 void CheckQuiescent()
 {
+    if (WdOutstanding() > 1)
+        Violation("more than one flash sequence is posted");
+    if (WdWhere() == WD_SHARED)
+        return;
     PanelModel p = RecordedPanel();
     bool idle = PanelIdle(p), started = PanelStarted(p), running = PanelRunning(p);
     if (!idle && !started && !running)
@@ -513,8 +533,6 @@ void CheckQuiescent()
         Violation(running ? "the panel shows running phases while none run" : "the phases run while the panel does not show them");
     if (MayCloseTool() != (idle ? 1 : 0))
         Violation(idle ? "\"Exit\" is refused while the panel shows idle" : "\"Exit\" is allowed while the panel shows a flash");
-    if (WdOutstanding() > 1)
-        Violation("more than one flash sequence is posted");
     if (idle && WdOutstanding() == 0 && WdQueued() == 0) {
         if (p.start_enabled && !IsPortReady())
             Violation("Start Flash is enabled with no port open");
@@ -526,7 +544,7 @@ void CheckQuiescent()
 // The panel, the worker and the device after a step, for the trace.
 std::string Described()
 {
-    static const char* const AT[] = {"idle", "io", "send", "stuck"};
+    static const char* const AT[] = {"idle", "io", "send", "stuck", "shared"};
     PanelModel p = RecordedPanel();
     std::string d = "  -> panel " + p.start_label + (p.start_enabled ? "" : " (disabled)") +
                     (p.comport_enabled ? "" : ", picker/file disabled") + "; worker " + AT[WdWhere()] +
@@ -545,6 +563,31 @@ int WorkerSteps()
 
 int SleepSteps() { return Below(3); }
 
+// Each action may be cut: before one of its first shared accesses, drawn
+// when it begins, and before any access of a value the worker is about to
+// access too, the worker runs a step or a few right there.
+enum { SWITCH_SPAN = 8 };
+int s_access, s_switch_at;
+
+void BeginAction()
+{
+    s_access = 0;
+    s_switch_at = Chance(75) ? Below(SWITCH_SPAN) : -1;
+    WdAction(1);
+}
+
+void EndAction() { WdAction(0); }
+
+int SwitchSteps(int conflict)
+{
+    int k = s_access++;
+    if (k != s_switch_at && !(conflict && Chance(50)))
+        return 0;
+    int n = Below(4) ? 1 + Below(3) : 1 + Below(40);
+    M.trace.back() += " [worker " + std::to_string(n) + " at access " + std::to_string(k) + "]";
+    return n;
+}
+
 // One interleaving; returns the violation, or "" when none.
 std::string RunInterleaving(uint64_t seed)
 {
@@ -561,31 +604,51 @@ std::string RunInterleaving(uint64_t seed)
     ClearRecordedProgress();
     EnumComPorts();
     WdSetSleepSteps(SleepSteps);
+    WdSetSwitchSteps(SwitchSteps);
     WdStart(ModelTransfer, OnPortRequestsServed);
 
     int steps = 20 + Below(60);
     for (int i = 0; i < steps && M.violation.empty(); i++) {
         PanelModel p = RecordedPanel();
         int r = Below(100);
-        if (r < 45) {
+        if (r < 25) {
             int n = WorkerSteps();
             Note("worker " + std::to_string(n));
             WdRun(n);
+        } else if (r < 50) {
+            static const struct {
+                const void* value;
+                const char* name;
+            } TARGETS[] = {{nullptr, "shared value"}, {nullptr, "shared value"},
+                           {&g_flash_state, "flash state"}, {&g_flash_state, "flash state"},
+                           {&g_flash_state, "flash state"}, {&g_stop_request, "stop request"},
+                           {&g_port, "port handle"}, {&g_code_image, "code image"},
+                           {&g_selected_port, "selected port"}};
+            int t = Below(9);
+            Note(std::string("worker to its next access of the ") + TARGETS[t].name);
+            WdRunToShared(3000, TARGETS[t].value);
         } else if (r < 65) {
             if (!p.start_enabled) continue;
             Note("click Start/Stop");
+            BeginAction();
             ClickStartStop();
+            EndAction();
         } else if (r < 70) {
             if (!p.start_enabled) continue;
             int n = 2 + Below(3);
             Note("burst of " + std::to_string(n) + " Start/Stop clicks");
             for (int k = 0; k < n; k++) {
+                BeginAction();
                 ClickStartStop();
+                EndAction();
                 if (Chance(50)) WdDeliverSends();
             }
         } else if (r < 75) {
             Note("Exit");
-            if (MayCloseTool()) {
+            BeginAction();
+            int may_close = MayCloseTool();
+            EndAction();
+            if (may_close) {
                 if (!PanelIdle(RecordedPanel()))
                     Violation("\"Exit\" closed the tool while the panel showed a flash");
                 break;
@@ -595,14 +658,18 @@ std::string RunInterleaving(uint64_t seed)
             static const int PICKS[] = {PICK_DEVICE, PICK_DEVICE, PICK_DEVICE, PICK_DEAD, 0, -1};
             int index = PICKS[Below(6)];
             Note("pick " + std::to_string(index));
+            BeginAction();
             if (OnPortPicked(index))
                 OnSelectPort();
+            EndAction();
         } else {
             if (!p.openfile_enabled) continue;
             static const int FILES[] = {0, 0, 1, 2, -1};
             s_dialog_choice = FILES[Below(5)];
             Note("open file " + std::to_string(s_dialog_choice));
+            BeginAction();
             OnOpenFile(nullptr);
+            EndAction();
         }
         if (WdUiHung()) {
             Violation("the user-interface thread waits for ever on a worker stuck in a write");
@@ -613,6 +680,7 @@ std::string RunInterleaving(uint64_t seed)
             CheckQuiescent();
         M.trace.back() += Described();
     }
+    s_tally.switches += WdSwitches();
     WdStop();
     CloseComPort();
     return M.violation;
@@ -637,7 +705,7 @@ TEST(FlashModel, RandomInterleavingsKeepThePanelTheDeviceAndTheLogInStep)
 
     const char* count_env = getenv("MODEL_INTERLEAVINGS");
     const char* seed_env = getenv("MODEL_SEED");
-    int count = count_env ? atoi(count_env) : 10000;
+    int count = count_env ? atoi(count_env) : 30000;
     uint64_t base = seed_env ? strtoull(seed_env, nullptr, 10) : 20261207;
     int violations = 0;
     std::map<std::string, int> kinds;  // first line of each violation
@@ -656,9 +724,10 @@ TEST(FlashModel, RandomInterleavingsKeepThePanelTheDeviceAndTheLogInStep)
     }
     printf("explored %d interleavings, %d invariant violations\n", count, violations);
     printf("flashes: %d complete, %d failed in a phase, %d ended before the phases, %d stopped before they "
-           "began; %d stops crossed the device's answer; %d probe writes never returned\n",
+           "began; %d stops crossed the device's answer; %d probe writes never returned; %d switches inside "
+           "actions\n",
            s_tally.complete, s_tally.phase_failed, s_tally.before_phases, s_tally.stopped_before_begin,
-           s_tally.crossed, s_tally.stuck);
+           s_tally.crossed, s_tally.stuck, s_tally.switches);
     for (const auto& k : kinds)
         printf("  %5d x %s\n", k.second, k.first.c_str());
     std::string cmd = std::string("rm -rf '") + dir + "'";

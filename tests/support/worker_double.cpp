@@ -11,11 +11,13 @@
 
 #include "port_worker.h"
 #include "recording.h"
+#include "shared_value.h"
 
 static std::mutex s_m;
 static std::condition_variable s_cv;
 static std::thread s_thread;
 static thread_local int t_worker = 0;
+static thread_local int t_unobserved = 0;
 
 // Guarded by s_m.
 static void (*s_transfer)() = nullptr;
@@ -23,7 +25,7 @@ static void (*s_after_port_change)() = nullptr;
 static int s_turn = 0;         // 1: the worker may run
 static int s_budget = 0;       // yield points it may still pass
 static int s_pumping = 1;      // the UI side serves sends
-static int s_io_only = 0;      // only I/O may proceed (the UI sleeps)
+static int s_ui_busy = 0;      // the UI side runs code (sleeps, or is inside an action)
 static int s_draining = 0;
 static int s_quit = 0;
 static WdAt s_at = WD_IDLE;
@@ -33,13 +35,22 @@ static std::deque<unsigned> s_posted;  // queued: 0 a transfer, else an open or 
 static int s_outstanding = 0;    // posted and not yet returned
 static int s_ui_hung = 0;
 static int (*s_sleep_steps)() = nullptr;
+static int (*s_switch_steps)(int conflict) = nullptr;
+static int s_in_action = 0;    // test thread only
+static int s_to_shared = 0;    // the current grant ends before the next shared access
+static const void* s_to_value = nullptr;  // ... of this value (nullptr: any)
+static const void* s_accessed = nullptr;  // the value the worker is about to access
+static int s_switches = 0;     // switches inside actions in which the worker moved
 
+// While the UI side runs code it serves no send and makes no request, but
+// the worker goes on with its I/O, its shared values and posted work.
 static int Allowed(WdAt where)
 {
     switch (where) {
     case WD_IO: return 1;
-    case WD_SEND: return s_pumping && !s_io_only;
-    case WD_IDLE: return !s_io_only && (s_incoming || !s_posted.empty());
+    case WD_SHARED: return 1;
+    case WD_SEND: return s_pumping && !s_ui_busy;
+    case WD_IDLE: return s_incoming || !s_posted.empty();
     default: return 0;
     }
 }
@@ -48,6 +59,8 @@ static int Allowed(WdAt where)
 static void Yield(std::unique_lock<std::mutex>& lock, WdAt where)
 {
     s_at = where;
+    if (where == WD_SHARED && s_to_shared && (!s_to_value || s_to_value == s_accessed))
+        s_budget = 0;
     for (;;) {
         if (s_draining && where != WD_IDLE)
             return;
@@ -82,12 +95,57 @@ static void TakeIncoming(std::unique_lock<std::mutex>& lock)
 
 static void SendHook()
 {
-    if (!t_worker)
+    if (!t_worker || t_unobserved)
         return;
     std::unique_lock<std::mutex> lock(s_m);
     Yield(lock, WD_SEND);
     if (s_incoming)
         TakeIncoming(lock);
+}
+
+static int Grant(std::unique_lock<std::mutex>& lock, int steps, int pumping, int ui_busy);
+
+// Before every access to a shared value, on either thread.
+static void SharedHook(const void* value)
+{
+    if (t_unobserved)
+        return;
+    std::unique_lock<std::mutex> lock(s_m);
+    if (t_worker) {
+        s_accessed = value;
+        Yield(lock, WD_SHARED);
+        return;
+    }
+    if (!s_in_action || !s_switch_steps)
+        return;
+    // The worker stands before an access of the very value the UI side is
+    // about to touch: which of the two goes first is what matters.
+    int conflict = s_at == WD_SHARED && s_accessed == value;
+    lock.unlock();
+    int steps = s_switch_steps(conflict);  // the test's own state: called unlocked
+    lock.lock();
+    if (Grant(lock, steps, 0, 1) > 0)
+        ++s_switches;
+}
+
+// after_port_change is sent to the user-interface thread: once the send
+// goes through, it runs whole, as the UI thread's handler would, with no
+// yield point inside (the worker waits in the send meanwhile).
+static void SendAfterPortChange()
+{
+    SendHook();
+    t_unobserved = 1;
+    s_after_port_change();
+    t_unobserved = 0;
+}
+
+// A transfer counts as outstanding until the transfer itself returns; the
+// parked requests served after it belong to no flash.
+static void RunTransfer()
+{
+    s_transfer();
+    std::lock_guard<std::mutex> lock(s_m);
+    --s_outstanding;
 }
 
 static void WorkerMain()
@@ -102,13 +160,12 @@ static void WorkerMain()
             unsigned command = s_posted.front();
             s_posted.pop_front();
             lock.unlock();
+            void (*after)() = s_after_port_change ? SendAfterPortChange : nullptr;
             if (command)
-                WorkerRunPostedRequest(command, s_after_port_change);
+                WorkerRunPostedRequest(command, after);
             else
-                WorkerRunTransfer(s_transfer, s_after_port_change);
+                WorkerRunTransfer(RunTransfer, after);
             lock.lock();
-            if (!command)
-                --s_outstanding;
         } else if (s_quit || s_draining) {
             break;
         }
@@ -126,7 +183,9 @@ void WdStart(void (*transfer)(), void (*after_port_change)())
         s_after_port_change = after_port_change;
         s_turn = s_budget = s_draining = s_quit = 0;
         s_pumping = 1;
-        s_io_only = 0;
+        s_ui_busy = 0;
+        s_in_action = 0;
+        s_switches = 0;
         s_at = WD_IDLE;
         s_incoming = 0;
         s_answered = 0;
@@ -135,6 +194,7 @@ void WdStart(void (*transfer)(), void (*after_port_change)())
         s_ui_hung = 0;
     }
     g_view_send_hook = SendHook;
+    g_shared_access_hook = SharedHook;
     s_thread = std::thread(WorkerMain);
 }
 
@@ -147,6 +207,7 @@ void WdStop()
     }
     s_thread.join();
     g_view_send_hook = nullptr;
+    g_shared_access_hook = nullptr;
 }
 
 int WdDraining()
@@ -155,26 +216,40 @@ int WdDraining()
     return s_draining;
 }
 
-// Test thread: hand the turn over and wait until it comes back.
-static void Grant(std::unique_lock<std::mutex>& lock, int steps, int pumping, int io_only)
+// Test thread: hand the turn over and wait until it comes back. Returns
+// the steps the worker took.
+static int Grant(std::unique_lock<std::mutex>& lock, int steps, int pumping, int ui_busy)
 {
     s_budget = steps;
     s_pumping = pumping;
-    s_io_only = io_only;
-    if (steps <= 0 || !Allowed(s_at))
-        return;
-    s_turn = 1;
-    s_cv.notify_all();
-    s_cv.wait(lock, [] { return !s_turn; });
+    s_ui_busy = ui_busy;
+    int taken = 0;
+    if (steps > 0 && Allowed(s_at)) {
+        s_turn = 1;
+        s_cv.notify_all();
+        s_cv.wait(lock, [] { return !s_turn; });
+        taken = steps - s_budget;
+    }
     s_budget = 0;
     s_pumping = 1;
-    s_io_only = 0;
+    s_ui_busy = 0;
+    return taken;
 }
 
 void WdRun(int steps)
 {
     std::unique_lock<std::mutex> lock(s_m);
     Grant(lock, steps, 1, 0);
+}
+
+void WdRunToShared(int steps, const void* value)
+{
+    std::unique_lock<std::mutex> lock(s_m);
+    s_to_shared = 1;
+    s_to_value = value;
+    Grant(lock, steps, 1, 0);
+    s_to_shared = 0;
+    s_to_value = nullptr;
 }
 
 void WdDeliverSends()
@@ -209,6 +284,15 @@ int WdUiHung()
 }
 
 void WdSetSleepSteps(int (*steps)()) { s_sleep_steps = steps; }
+void WdSetSwitchSteps(int (*steps)(int conflict)) { s_switch_steps = steps; }
+void WdAction(int inside) { s_in_action = inside; }
+
+int WdSwitches()
+{
+    std::lock_guard<std::mutex> lock(s_m);
+    return s_switches;
+}
+void WdUnobserved(int on) { t_unobserved = on; }
 
 void WdIoPoint()
 {

@@ -6,12 +6,18 @@
 // WorkerRunTransfer, port_worker.cpp). It runs only when the test lets it,
 // and stops at each yield point: a view operation (a synchronous send to the
 // user-interface thread, seen through g_view_send_hook), a serial write or
-// read (the link calls WdIoPoint), or waiting for work. As on Win32:
+// read (the link calls WdIoPoint), an access to a shared value (seen
+// through g_shared_access_hook), or waiting for work. As on Win32:
 // - a send completes only while the user-interface side pumps: between
 //   actions, while it waits in a sent request of its own, or in a modal
 //   dialog; during SleepMs the worker can only get on with its I/O;
 // - a sent request reaches the worker only when it waits for work or in one
-//   of its own sends (where a running transfer parks it).
+//   of its own sends (where a running transfer parks it);
+// - while the user-interface side is inside an action, every shared value
+//   it touches is a point where the test may hand the worker a few steps
+//   (its I/O, its shared accesses, taking posted work, but no send: the
+//   user-interface thread is not pumping), so an action can be cut between
+//   any two of its accesses, as a real thread switch would cut it.
 // The test thread plays the user-interface thread. Everything is decided by
 // the test's calls, so a seed replays exactly.
 #pragma once
@@ -21,10 +27,11 @@ enum WdAt {
     WD_IO,     // before a serial write or read
     WD_SEND,   // in a send to the user-interface thread
     WD_STUCK,  // in a write that never returns
+    WD_SHARED, // before an access to a shared value
 };
 
 // Starts a worker whose transfer is `transfer`, with `after_port_change` for
-// WorkerRunTransfer. Installs the view send hook.
+// WorkerRunTransfer (sent to the user-interface side, as on Win32). Installs the view send hook and the shared access hook.
 void WdStart(void (*transfer)(), void (*after_port_change)());
 // Ends the worker: from now on every yield point passes at once and the
 // link is expected to fail its I/O (WdDraining), so whatever runs ends.
@@ -35,15 +42,30 @@ int  WdDraining();
 // Lets the worker pass up to `steps` yield points, the UI pumping (between
 // actions, or in a modal loop such as the open-file dialog).
 void WdRun(int steps);
+// The same, but stops before the worker's next access to `value` (a
+// Shared<T>; nullptr: to any shared value), so that it is held between two
+// of its accesses.
+void WdRunToShared(int steps, const void* value);
 void WdDeliverSends();     // pumps until the worker no longer waits in a send
 WdAt WdWhere();
 int  WdOutstanding();      // transfers posted and not yet returned
 int  WdQueued();           // posted transfers and port requests not yet taken
 int  WdUiHung();           // 1 once a sent request met a worker that can never take it
-// The number of I/O steps the worker may take during one SleepMs; set by
-// the test (a fake clock: no time passes).
+// The number of steps the worker may take during one SleepMs; set by the
+// test (a fake clock: no time passes).
 void WdSetSleepSteps(int (*steps)());
+// Between WdAction(1) and WdAction(0) the user-interface side is inside an
+// action: before each of its shared accesses, `steps` (set by the test) says
+// how many steps the worker takes right there, 0 for none. `conflict` is 1
+// when the worker stands before an access of that same value.
+void WdSetSwitchSteps(int (*steps)(int conflict));
+void WdAction(int inside);
+int  WdSwitches();         // switches inside actions in which the worker moved
 
 // Link side, on the worker thread.
 void WdIoPoint();          // before each serial write or read
 void WdStuck();            // a write that never returns; comes back only when draining
+// The test's own bookkeeping on the worker reads shared values too; inside
+// WdUnobserved(1) ... WdUnobserved(0) those reads and view operations are
+// no yield points.
+void WdUnobserved(int on);
