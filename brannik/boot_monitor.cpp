@@ -3,13 +3,18 @@
 // Every operation here runs on the port worker thread, on the port that
 // OpenComPort left open (115200 8N1, each read ends when the bytes asked for
 // have arrived or 50 ms after it began). The link is strictly one request,
-// one reply; nothing is retried. Only IdentifyBootMonitor logs.
+// one reply; nothing is retried. IdentifyBootMonitor logs its outcome; the
+// sync logs only a probe write that failed, so that a line that is gone
+// (adapter pulled, cable off) is not taken for a device still switched off.
 #include "boot_monitor.h"
 
 #include "log_view.h"
 #include "serial_port.h"
 
 Shared<int> g_stop_request{0};
+
+// A write to the device failed: the sync's probe or the identify request.
+static const char MSG_LINK_ERROR[] = "Ошибка связи с устройством.\n";
 
 enum {
     BM_LEN_ERASE = 0x06,           // byte 1 of an erase frame: bytes after byte 1
@@ -62,6 +67,7 @@ int SyncBootMonitor()
         const unsigned char probe = BM_SYNC_PROBE;
         if (!PortWrite(port, &probe, 1)) {
             g_stop_request.store(0);
+            LogPrint("%s", MSG_LINK_ERROR);
             return 0;
         }
         unsigned char answer = 0;
@@ -82,7 +88,7 @@ int IdentifyBootMonitor()
 
     PortPurge(port);
     if (!PortWrite(port, kIdentifyRequest, sizeof kIdentifyRequest)) {
-        LogPrint("Ошибка связи с устройством.\n");
+        LogPrint("%s", MSG_LINK_ERROR);
         return 0;
     }
 

@@ -6,6 +6,8 @@
 // frame and classifies the 5-byte status reply. Strictly request and reply,
 // never a retry. Runs on the port worker thread over the port that
 // OpenComPort left at 115200 8N1 with a 50 ms total read time-out.
+// IdentifyBootMonitor logs its outcome; SyncBootMonitor logs only a probe
+// write that failed.
 #pragma once
 
 #include "shared_value.h"

@@ -55,6 +55,7 @@ static const ShellProfile BRANNIK_SHELL = {
     ID_PPP_SELECTPORT,
     MainCommand,
     MainClose,
+    MayCloseTool,  // a session end must not cut a flash any more than "Exit"
 };
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)

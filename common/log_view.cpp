@@ -59,6 +59,12 @@ void LogViewInsert(const char* expanded)
     LogViewScrollCaret();
 }
 
+void PrepareLogView()
+{
+    LogViewLimitText(LOG_VIEW_TEXT_LIMIT);
+    ClearLogView();
+}
+
 int ErrorBox(const char* format, ...)
 {
     char text[ERROR_BOX_BYTES];

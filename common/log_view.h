@@ -13,7 +13,13 @@
 // code page 1251, so that the bytes show as Cyrillic whatever the system's
 // ANSI code page; where the control refuses that message (a riched32 that
 // does not know it answers 0) with EM_REPLACESEL, so the log is never left
-// silently empty. The platform part (the three view messages, ShowErrorBox,
+// silently empty.
+//
+// A new rich edit control takes at most 32,767 characters and quietly cuts
+// whatever would pass that; brannik writes about 370 characters a flash, so
+// the log would stop after about 90 flashes. PrepareLogView raises the limit
+// to the largest the control takes when the view is created; the tools never
+// trim the log. The platform part (the view messages, ShowErrorBox,
 // CreateLogView) lives in log_view_win32.cpp; the native tests link a
 // recording stand-in from tests/support.
 #pragma once
@@ -26,6 +32,9 @@ enum {
     ERROR_BOX_BYTES = 512,      // error box text incl. terminating zero
 };
 
+// The text limit set on the log view: the largest a rich edit control takes.
+const unsigned long LOG_VIEW_TEXT_LIMIT = 0x7FFFFFFE;
+
 void LogPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int  ErrorBox(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -35,14 +44,16 @@ int  ErrorBox(const char* format, ...) __attribute__((format(printf, 1, 2)));
 size_t ExpandLineFeeds(const char* text, char* out, size_t out_size);
 
 void LogViewInsert(const char* expanded);  // insert at the caret, scroll to it
+void PrepareLogView();  // once the view exists: raise its text limit, empty it
 
 // ---- Platform backend ------------------------------------------------------
 int  LogViewSetTextEx(const char* text);   // EM_SETTEXTEX, ST_SELECTION, 1251; the control's answer
 void LogViewReplaceSel(const char* text);  // EM_REPLACESEL
 void LogViewScrollCaret();                 // EM_SCROLLCARET
+void LogViewLimitText(unsigned long chars); // EM_EXLIMITTEXT
+void ClearLogView();                       // WM_SETTEXT with the empty text
 void ShowErrorBox(const char* text, const char* title);
 
 // Win32 only: creates the RICHEDIT log view over rect {left, top, right,
 // bottom} of parent; 1 on success, 0 after ErrorBox.
 int  CreateLogView(void* parent, const long rect[4]);
-void ClearLogView();

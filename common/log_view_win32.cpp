@@ -44,7 +44,7 @@ int CreateLogView(void* parent, const long rect[4])
     s_log_font = CreateFontIndirectA(&lf);  // a failure leaves the view's own font
     SendMessageA(view, WM_SETFONT, reinterpret_cast<WPARAM>(s_log_font), 1);
 
-    ClearLogView();
+    PrepareLogView();
     return 1;
 }
 
@@ -53,6 +53,13 @@ void ClearLogView()
     HWND view = g_log_view.load();
     if (view)
         SendMessageA(view, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(""));
+}
+
+void LogViewLimitText(unsigned long chars)
+{
+    HWND view = g_log_view.load();
+    if (view)
+        SendMessageA(view, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(chars));
 }
 
 // Before the view exists (or when it could not be made) a text has nowhere

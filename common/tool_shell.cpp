@@ -128,6 +128,37 @@ static INT_PTR CALLBACK FrontPanelProc(HWND panel, UINT message, WPARAM wparam, 
     }
 }
 
+// Vista and later show the person ending the session why a program holds it
+// up. Looked up at run time: Windows XP has no such calls.
+typedef BOOL(WINAPI* ShutdownBlockReasonCreateFn)(HWND, LPCWSTR);
+typedef BOOL(WINAPI* ShutdownBlockReasonDestroyFn)(HWND);
+
+static void SetEndSessionReason(HWND window, int blocking)
+{
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    if (!user32)
+        return;
+    if (blocking) {
+        auto create = reinterpret_cast<ShutdownBlockReasonCreateFn>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonCreate")));
+        if (create)
+            create(window, L"A firmware flash is in progress. Ending now would leave the device half programmed.");
+    } else {
+        auto destroy = reinterpret_cast<ShutdownBlockReasonDestroyFn>(
+            reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonDestroy")));
+        if (destroy)
+            destroy(window);
+    }
+}
+
+// WM_QUERYENDSESSION: the session may end exactly when the tool may close.
+static LRESULT QueryEndSession(HWND window)
+{
+    int may_end = !s_shell->may_end_session || s_shell->may_end_session();
+    SetEndSessionReason(window, !may_end);
+    return may_end ? TRUE : FALSE;
+}
+
 static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
     switch (message) {
@@ -144,6 +175,8 @@ static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam,
         return 0;
     case WM_COMMAND:
         return s_shell->main_command ? s_shell->main_command(window, wparam, lparam) : 0;
+    case WM_QUERYENDSESSION:
+        return QueryEndSession(window);
     case WM_SHELL_PORT_CHANGED:
         if (s_shell->after_port_change)
             s_shell->after_port_change();

@@ -51,6 +51,10 @@ struct ShellProfile {
     // Main window WM_COMMAND (its result is the answer) and WM_CLOSE.
     LRESULT (*main_command)(HWND window, WPARAM wparam, LPARAM lparam);
     void (*main_close)(HWND window);
+    // Windows asks before a log-off, shutdown or restart ends the process:
+    // 1 lets the session end, 0 holds it (a flash that must not be cut).
+    // nullptr: always 1.
+    int (*may_end_session)();
 };
 
 const ShellProfile* Shell();  // the profile RunToolShell was given

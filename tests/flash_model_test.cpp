@@ -190,6 +190,7 @@ struct Sequence {
     int stop_iter = INT_MAX;      // the last probe an answer may cross the stop on
     int probes = 0;
     int answered_probe = 0;
+    bool probe_write_failed = false;
     bool identify_sent = false, identify_write_failed = false, identify_ok = false;
     int frames = 0;               // frames received
     int write_failed_frame = -1;
@@ -266,6 +267,8 @@ std::string ExpectedLog(const Sequence& s)
     if (s.stopped_before_begin)
         return "";
     std::string log = PROMPTS;
+    if (s.probe_write_failed)
+        return Expanded(log + "Ошибка связи с устройством.\n");
     if (!s.answered_probe)
         return Expanded(log);
     if (s.identify_write_failed)
@@ -415,7 +418,9 @@ int PortWrite(PortHandle h, const void* data, unsigned n)
         M.dead = true;
     }
     if (M.dead) {
-        if (!probe && n == 4)
+        if (probe)
+            s->probe_write_failed = true;
+        else if (n == 4)
             s->identify_write_failed = true;
         else if (!probe && s->write_failed_frame < 0)
             s->write_failed_frame = s->frames;

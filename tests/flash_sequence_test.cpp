@@ -288,8 +288,9 @@ TEST_F(FlashSequenceTest, SyncOrIdentifyFailureLeavesThePanelStarted)
         {"identify:0:no-reply", "Устройство не отвечает.\r\n", 1},
         {"identify:0:wrong-identify", "Неверное количество данных.\r\n", 1},
         {"identify:0:done", "Комманда выполнена.\r\n", 1},
-        // The line drops under the first probe: the next probe cannot be sent.
-        {"sync:0:hangup", "", 0},
+        // The line drops under the first probe: the next probe cannot be
+        // sent, and the log says so instead of waiting for the device.
+        {"sync:0:hangup", "Ошибка связи с устройством.\r\n", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.fault);

@@ -134,9 +134,43 @@ TEST(LogView, ErrorBoxShowsTheToolTitleAndReturnsZero)
     EXPECT_EQ(RecordedLog(), "");
 }
 
+// A day at the bench: 200 complete flashes in one sitting, about 57,000
+// characters, more than twice a new control's limit. Every flash's lines,
+// the last one included, must be in the view whole.
+TEST(LogView, ALongSittingKeepsEveryLineOnceTheViewIsPrepared)
+{
+    const char* const FLASH_LINES[] = {
+        "\r\nВыключите и включите питание устройства.\r\n",
+        "Прошивка начнется сразу после включения питания.\r\n",
+        "Обнаружен загрузчик версии: 2.7 \n",
+        "Стираем старый код ... ", "успешно !\r\n",
+        "Прошиваем новый код ... ", "успешно !\r\n",
+        "Прошиваем новый EEPROM ...", "успешно !\r\n",
+        "Выключите и включите питание устройства !\r\n",
+    };
+    ClearRecordedLog();
+    PrepareLogView();  // as CreateLogView does
+    std::string one_flash;
+    for (int flash = 0; flash < 200; ++flash) {
+        one_flash.clear();
+        for (const char* line : FLASH_LINES) {
+            LogPrint("%s", line);
+            char expanded[LOG_EXPAND_BYTES];
+            ExpandLineFeeds(line, expanded, sizeof expanded);
+            one_flash += expanded;
+        }
+    }
+    std::string log = RecordedLog();
+    EXPECT_EQ(log.size(), 200 * one_flash.size());
+    ASSERT_GE(log.size(), one_flash.size());
+    EXPECT_EQ(log.substr(log.size() - one_flash.size()), one_flash);
+    EXPECT_EQ(RecordedLogMessages().substr(0, 11), "limit clear");
+}
+
 TEST(LogView, TwoThreadsLoggingAtOnceKeepTheirLinesIntact)
 {
     ClearRecordedLog();
+    PrepareLogView();
     const int lines = 2000;
     auto writer = [&](char who) {
         for (int i = 0; i < lines; ++i)

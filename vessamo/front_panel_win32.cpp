@@ -57,6 +57,7 @@ static const ShellProfile VESSAMO_SHELL = {
     ID_PPP_SELECTPORT,
     MainCommand,
     MainClose,
+    nullptr,  // a session end closes it at once, as "Exit" does
 };
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)

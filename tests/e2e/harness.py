@@ -341,6 +341,13 @@ class Session:
             self.driver.worker()
         return proc
 
+    def end_session(self):
+        """Asks every window of the prefix, as Windows does before a log-off
+        or shutdown, and ends the processes whose windows agree. Returns
+        wineboot's exit code."""
+        return subprocess.run([WINE, 'wineboot', '--end-session'], env=self.env, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=60).returncode
+
     def screenshot(self, path):
         left, top, right, bottom = self.driver.rect()
         geometry = '%dx%d+%d+%d' % (right - left, bottom - top, max(left, 0), max(top, 0))

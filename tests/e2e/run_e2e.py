@@ -38,6 +38,7 @@ PROGRAMMING = 'Прошиваем новый код ... '
 WRITING_EEPROM = 'Прошиваем новый EEPROM ...'
 DONE = 'успешно !\n'
 IDENTIFIED = 'Обнаружен загрузчик версии: %s \n'
+LINK_ERROR = 'Ошибка связи с устройством.\n'
 
 
 def pattern(n_blocks, seed):
@@ -487,6 +488,53 @@ class BrannikTest(SessionTest):
         self.d.click(IDC_EXIT)
         self.assertTrue(self.d.gone())
         self.assertEqual(h.wait_exit(self.proc), 0)
+
+    def test_a_line_gone_before_start_says_so_and_a_line_back_flashes(self):
+        # The adapter is pulled with the port open and the panel idle: the
+        # first probe cannot be written, and the log says so at once.
+        code_out = os.path.join(self.s.dir, 'code.bin')
+        eeprom_out = os.path.join(self.s.dir, 'eeprom.bin')
+        self.ready()
+        self.dev.stop()
+        expected = OPENED_COM3 + CODE_LOADED + PROMPTS + LINK_ERROR
+        self.d.click(IDC_STARTFLASH)
+        self.assertEqual(self.d.wait_log(lambda l: len(l) >= len(expected), 1.0, 'the link error'), expected)
+        self.assertStays(self.panel_state, self.STARTED, 0.5)
+        self.d.click(IDC_STARTFLASH)  # Stop Flash
+        h.wait_for(self.panel_state, lambda s: s == self.IDLE, 5, 'idle after Stop Flash')
+        # Plugged back: the port picked again, a full flash delivers the image.
+        self.dev = self.s.devsim('boot-monitor', '--code-out', code_out, '--eeprom-out', eeprom_out)
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        expected += CLOSED + OPENED_COM3
+        self.assertEqual(self.d.wait_log(lambda l: len(l) >= len(expected), 10), expected)
+        self.assertButton(True)
+        self.d.click(IDC_STARTFLASH)
+        expected += (PROMPTS + IDENTIFIED % '1.0' + ERASING + DONE + PROGRAMMING + DONE + WRITING_EEPROM + DONE +
+                     FINAL_PROMPT)
+        self.assertEqual(self.d.wait_log(lambda l: len(l) >= len(expected), 180), expected)
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        self.assertEqual(read(code_out), self.code)
+        self.assertEqual(read(eeprom_out), self.eeprom)
+
+    def test_a_session_end_waits_for_the_flash_and_ends_an_idle_tool(self):
+        # Log-off or shutdown during the program phase: brannik holds the
+        # session end and the flash completes; once idle, it agrees.
+        code_out = os.path.join(self.s.dir, 'code.bin')
+        eeprom_out = os.path.join(self.s.dir, 'eeprom.bin')
+        self.ready('--code-out', code_out, '--eeprom-out', eeprom_out)
+        self.d.click(IDC_STARTFLASH)
+        h.wait_for(self.d.progress, lambda p: p[1] == 384 and p[2] > 0, 60, 'programming phase')
+        self.s.end_session()
+        self.assertTrue(self.d.alive())
+        self.d.wait_log(lambda l: l.endswith(FINAL_PROMPT), 180)
+        self.assertTrue(self.d.alive())
+        self.assertEqual(self.panel_state(), self.IDLE)
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        self.assertEqual(read(code_out), self.code)
+        self.assertEqual(read(eeprom_out), self.eeprom)
+        self.s.end_session()
+        self.assertTrue(self.d.gone())
+        self.assertIsNotNone(h.wait_exit(self.proc))
 
     def test_port_choices(self):
         # "----" with no port, then with one; the open port picked again; a

@@ -18,7 +18,9 @@ extern void (*g_view_send_hook)();
 std::string RecordedLog();          // everything inserted, expanded bytes
 std::string RecordedErrorBoxes();   // "title|text\n" per box shown
 std::string RecordedLogMessages();  // "settextex replacesel scroll ..." in call order
-void ClearRecordedLog();            // also accepts EM_SETTEXTEX again
+// A new view: empty, accepting EM_SETTEXTEX again, with the default limit
+// of 32,767 characters.
+void ClearRecordedLog();
 // 1: the view answers EM_SETTEXTEX with 0 and inserts nothing, as a
 // riched32 that does not know the message would.
 void RefuseSetTextEx(int refuse);
