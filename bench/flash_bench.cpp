@@ -90,6 +90,7 @@ int main()
         StopDevsim(&sim);
         return 1;
     }
+    TakeFirmwareForFlash();
     g_flash_state.store(FLASH_STARTED);
     ClearRecordedLog();
 

@@ -1,9 +1,10 @@
 // flash_sequence: FlashFirmware, from the power-cycle prompt to the panel
 // restore.
 //
-// The firmware image is copied into buffers of this module when the sequence
-// starts, so a load made while the sequence runs (possible after a late
-// "Stop Flash") cannot free or change what reaches the device.
+// The firmware image is copied into buffers of this module when "Start
+// Flash" is pressed, on the user-interface thread, where loads happen too:
+// a load made while the sequence runs (possible after a late "Stop Flash")
+// frees and replaces only the loaded image, never what reaches the device.
 #include "flash_sequence.h"
 
 #include <string.h>
@@ -23,8 +24,10 @@ int FlashInProgress()
     return state == FLASH_STARTED || state == FLASH_PHASES || state == FLASH_HALTED;
 }
 
-// The sequence's own copy of the firmware image and its one frame buffer.
-// Only the port worker touches them, one sequence at a time.
+// The sequence's own copy of the firmware image, written by "Start Flash"
+// while the flash state is idle and read by the sequence it posts; the
+// state hands it from one thread to the other. The frame buffer is the
+// port worker's alone.
 static unsigned char s_code[ZEL_CODE_BYTES];
 static unsigned char s_eeprom[ZEL_EEPROM_BYTES];
 static unsigned char s_frame[BM_FRAME_MAX];
@@ -55,8 +58,7 @@ static const char* ExchangeFailureMessage(ExchangeOutcome outcome)
     }
 }
 
-// Takes the sequence's copy of the loaded image; 0 when none is loaded.
-static int CopyFirmwareImage()
+int TakeFirmwareForFlash()
 {
     const unsigned char* code = g_code_image.load();
     const unsigned char* eeprom = g_eeprom_image.load();
@@ -143,13 +145,6 @@ void FlashFirmware()
     // Stopped before it began: no probe, and the panel is the user's.
     if (EndIfStopped())
         return;
-
-    // Reachable without an image only if a load failed in between: nothing
-    // to send, back to idle.
-    if (!CopyFirmwareImage()) {
-        RestorePanel();
-        return;
-    }
 
     LogPrint("\r\nВыключите и включите питание устройства.\r\n");
     LogPrint("Прошивка начнется сразу после включения питания.\r\n");

@@ -11,7 +11,8 @@
 // touching the panel; one whose stop crossed the device's answer, or came
 // while the device identified itself, runs the phases with the panel put
 // back into the running state. It works from its own copy of the firmware
-// image taken when it starts, builds each frame in one fixed buffer and
+// image, taken on the user-interface thread when "Start Flash" is pressed
+// (TakeFirmwareForFlash), builds each frame in one fixed buffer and
 // allocates nothing.
 #pragma once
 
@@ -51,5 +52,10 @@ extern Shared<int> g_flash_state;
 // The flash-in-progress flag: 1 while the panel shows a flash (started,
 // halted or running phases), when "Exit" is refused.
 int FlashInProgress();
+
+// User-interface thread, "Start Flash", while the flash state is idle (no
+// sequence runs): copies the loaded image for the next sequence. 0 when no
+// image is loaded.
+int TakeFirmwareForFlash();
 
 void FlashFirmware();

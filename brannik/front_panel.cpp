@@ -33,6 +33,9 @@ static int PanelShowsIdle()
 
 static void StartFlash()
 {
+    // The sequence flashes this copy, whatever is loaded while it runs.
+    if (!TakeFirmwareForFlash())
+        return;
     LabelStopFlash();
     DisableComPort();
     DisableOpenFile();

@@ -161,6 +161,7 @@ protected:
         DisableComPort();
         DisableOpenFile();
         started_ops_ = RecordedPanelOps();
+        ASSERT_EQ(TakeFirmwareForFlash(), 1);
         g_flash_state.store(FLASH_STARTED);
         g_stop_request.store(0);
         ClearRecordedLog();
