@@ -528,7 +528,7 @@ class BrannikTest(SessionTest):
         self.assertTrue(self.d.alive())
         self.d.wait_log(lambda l: l.endswith(FINAL_PROMPT), 180)
         self.assertTrue(self.d.alive())
-        self.assertEqual(self.panel_state(), self.IDLE)
+        h.wait_for(self.panel_state, lambda s: s == self.IDLE, 10, 'panel restore')
         self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
         self.assertEqual(read(code_out), self.code)
         self.assertEqual(read(eeprom_out), self.eeprom)
