@@ -16,8 +16,8 @@
 // silently empty.
 //
 // A new rich edit control takes at most 32,767 characters and quietly cuts
-// whatever would pass that; brannik writes about 370 characters a flash, so
-// the log would stop after about 90 flashes. PrepareLogView raises the limit
+// whatever would pass that; brannik writes about 300 characters a flash, so
+// the log would stop after about a hundred flashes. PrepareLogView raises the limit
 // to the largest the control takes when the view is created; the tools never
 // trim the log. The platform part (the view messages, ShowErrorBox,
 // CreateLogView) lives in log_view_win32.cpp; the native tests link a

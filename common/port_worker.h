@@ -27,8 +27,9 @@
 // after parked or posted requests were served, since the panel saw the port
 // as it was before them. The worker sends that to the user-interface
 // thread, which looks at the port and the panel itself: a decision made on
-// the worker could be overtaken by a click or a load before it arrives. WM_CLOSE on the worker window
-// during a transfer is deferred like a close request.
+// the worker could be overtaken by a click or a load before it arrives.
+// WM_CLOSE on the worker window during a transfer is deferred like a close
+// request.
 //
 // The rules for requests (port_worker.cpp) are platform-free; the thread,
 // the window and the three requests are Win32 (port_worker_win32.cpp).
