@@ -31,7 +31,7 @@ else
   exit 1
 fi
 # Under the sanitizers the flash model explores 10,000 interleavings (about
-# 30 s under ThreadSanitizer) instead of its usual 30,000.
+# 20 s under ThreadSanitizer) instead of its usual 30,000.
 echo "== native tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 (cd build/asan && MODEL_INTERLEAVINGS=10000 ctest --output-on-failure --timeout 600)
 echo "== native tests under ThreadSanitizer"

@@ -133,19 +133,20 @@ static INT_PTR CALLBACK FrontPanelProc(HWND panel, UINT message, WPARAM wparam, 
 typedef BOOL(WINAPI* ShutdownBlockReasonCreateFn)(HWND, LPCWSTR);
 typedef BOOL(WINAPI* ShutdownBlockReasonDestroyFn)(HWND);
 
-static void SetEndSessionReason(HWND window, int blocking)
+static void* User32Call(const char* name)
 {
     HMODULE user32 = GetModuleHandleA("user32.dll");
-    if (!user32)
-        return;
+    return user32 ? reinterpret_cast<void*>(GetProcAddress(user32, name)) : nullptr;
+}
+
+static void SetEndSessionReason(HWND window, int blocking)
+{
     if (blocking) {
-        auto create = reinterpret_cast<ShutdownBlockReasonCreateFn>(
-            reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonCreate")));
+        auto create = reinterpret_cast<ShutdownBlockReasonCreateFn>(User32Call("ShutdownBlockReasonCreate"));
         if (create)
             create(window, L"A firmware flash is in progress. Ending now would leave the device half programmed.");
     } else {
-        auto destroy = reinterpret_cast<ShutdownBlockReasonDestroyFn>(
-            reinterpret_cast<void*>(GetProcAddress(user32, "ShutdownBlockReasonDestroy")));
+        auto destroy = reinterpret_cast<ShutdownBlockReasonDestroyFn>(User32Call("ShutdownBlockReasonDestroy"));
         if (destroy)
             destroy(window);
     }

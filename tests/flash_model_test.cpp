@@ -323,10 +323,10 @@ void ModelTransfer()
         s.fail_frame = Below(TOTAL_FRAMES);
         s.fail_kind = (ReplyKind)(1 + Below(R_KINDS - 1));
     }
-    WdUnobserved(1);
-    const unsigned char* code = g_code_image.load();
-    const unsigned char* eeprom = g_eeprom_image.load();
-    WdUnobserved(0);
+    // The model's own look at the image goes past the access hook: it is
+    // no step of the product's.
+    const unsigned char* code = g_code_image.value.load();
+    const unsigned char* eeprom = g_eeprom_image.value.load();
     if (code) s.code.assign((const char*)code, ZEL_CODE_BYTES);
     if (eeprom) s.eeprom.assign((const char*)eeprom, ZEL_EEPROM_BYTES);
     s.log_begin = RecordedLog().size();
@@ -422,7 +422,7 @@ int PortWrite(PortHandle h, const void* data, unsigned n)
             s->probe_write_failed = true;
         else if (n == 4)
             s->identify_write_failed = true;
-        else if (!probe && s->write_failed_frame < 0)
+        else if (s->write_failed_frame < 0)
             s->write_failed_frame = s->frames;
         return 0;
     }
@@ -574,14 +574,16 @@ int SleepSteps() { return Below(3); }
 enum { SWITCH_SPAN = 8 };
 int s_access, s_switch_at;
 
-void BeginAction()
+// Runs one technician's action with its switch point drawn.
+template <typename F>
+void Action(F act)
 {
     s_access = 0;
     s_switch_at = Chance(75) ? Below(SWITCH_SPAN) : -1;
     WdAction(1);
+    act();
+    WdAction(0);
 }
-
-void EndAction() { WdAction(0); }
 
 int SwitchSteps(int conflict)
 {
@@ -635,24 +637,19 @@ std::string RunInterleaving(uint64_t seed)
         } else if (r < 65) {
             if (!p.start_enabled) continue;
             Note("click Start/Stop");
-            BeginAction();
-            ClickStartStop();
-            EndAction();
+            Action(ClickStartStop);
         } else if (r < 70) {
             if (!p.start_enabled) continue;
             int n = 2 + Below(3);
             Note("burst of " + std::to_string(n) + " Start/Stop clicks");
             for (int k = 0; k < n; k++) {
-                BeginAction();
-                ClickStartStop();
-                EndAction();
+                Action(ClickStartStop);
                 if (Chance(50)) WdDeliverSends();
             }
         } else if (r < 75) {
             Note("Exit");
-            BeginAction();
-            int may_close = MayCloseTool();
-            EndAction();
+            int may_close = 0;
+            Action([&] { may_close = MayCloseTool(); });
             if (may_close) {
                 if (!PanelIdle(RecordedPanel()))
                     Violation("\"Exit\" closed the tool while the panel showed a flash");
@@ -663,18 +660,16 @@ std::string RunInterleaving(uint64_t seed)
             static const int PICKS[] = {PICK_DEVICE, PICK_DEVICE, PICK_DEVICE, PICK_DEAD, 0, -1};
             int index = PICKS[Below(6)];
             Note("pick " + std::to_string(index));
-            BeginAction();
-            if (OnPortPicked(index))
-                OnSelectPort();
-            EndAction();
+            Action([&] {
+                if (OnPortPicked(index))
+                    OnSelectPort();
+            });
         } else {
             if (!p.openfile_enabled) continue;
             static const int FILES[] = {0, 0, 1, 2, -1};
             s_dialog_choice = FILES[Below(5)];
             Note("open file " + std::to_string(s_dialog_choice));
-            BeginAction();
-            OnOpenFile(nullptr);
-            EndAction();
+            Action([] { OnOpenFile(nullptr); });
         }
         if (WdUiHung()) {
             Violation("the user-interface thread waits for ever on a worker stuck in a write");

@@ -148,18 +148,17 @@ TEST(LogView, ALongSittingKeepsEveryLineOnceTheViewIsPrepared)
         "Прошиваем новый EEPROM ...", "успешно !\r\n",
         "Выключите и включите питание устройства !\r\n",
     };
+    std::string one_flash;
+    for (const char* line : FLASH_LINES) {
+        char expanded[LOG_EXPAND_BYTES];
+        ExpandLineFeeds(line, expanded, sizeof expanded);
+        one_flash += expanded;
+    }
     ClearRecordedLog();
     PrepareLogView();  // as CreateLogView does
-    std::string one_flash;
-    for (int flash = 0; flash < 200; ++flash) {
-        one_flash.clear();
-        for (const char* line : FLASH_LINES) {
+    for (int flash = 0; flash < 200; ++flash)
+        for (const char* line : FLASH_LINES)
             LogPrint("%s", line);
-            char expanded[LOG_EXPAND_BYTES];
-            ExpandLineFeeds(line, expanded, sizeof expanded);
-            one_flash += expanded;
-        }
-    }
     std::string log = RecordedLog();
     EXPECT_EQ(log.size(), 200 * one_flash.size());
     ASSERT_GE(log.size(), one_flash.size());

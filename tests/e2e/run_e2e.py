@@ -300,6 +300,10 @@ class BrannikTest(SessionTest):
         super().setUp()
         self.zel = os.path.join(self.s.dir, 'fw.zel')
         self.code, self.eeprom = make_zel(self.zel)
+        # Where devsim writes what the device received (device_out: its arguments).
+        self.code_out = os.path.join(self.s.dir, 'code.bin')
+        self.eeprom_out = os.path.join(self.s.dir, 'eeprom.bin')
+        self.device_out = ('--code-out', self.code_out, '--eeprom-out', self.eeprom_out)
 
     def load(self, path):
         before = self.d.log()
@@ -317,6 +321,11 @@ class BrannikTest(SessionTest):
         self.d.wait_log(lambda l: l.endswith(CODE_LOADED))
         self.assertButton(True)
 
+    def assertDelivered(self, eeprom=None):
+        """The device holds the image: code, and EEPROM (or EEPROM as given)."""
+        self.assertEqual(read(self.code_out), self.code)
+        self.assertEqual(read(self.eeprom_out), self.eeprom if eeprom is None else eeprom)
+
     def panel_state(self):
         d = self.d
         return (d.text(IDC_STARTFLASH), d.enabled(IDC_STARTFLASH), d.enabled(IDC_COMPORT), d.enabled(IDC_OPENFILE))
@@ -329,9 +338,7 @@ class BrannikTest(SessionTest):
     STARTED = ('Stop Flash', True, False, False)
 
     def test_full_flash(self):
-        code_out = os.path.join(self.s.dir, 'code.bin')
-        eeprom_out = os.path.join(self.s.dir, 'eeprom.bin')
-        self.ready('--sync-after', '3', '--version', '2.7', '--code-out', code_out, '--eeprom-out', eeprom_out)
+        self.ready('--sync-after', '3', '--version', '2.7', *self.device_out)
         self.d.click(IDC_STARTFLASH)
         h.wait_for(self.panel_state, lambda s: s[0] == 'Stop Flash', 10, 'Stop Flash label')
         self.assertFalse(self.d.enabled(IDC_COMPORT))
@@ -348,8 +355,7 @@ class BrannikTest(SessionTest):
         self.assertEqual(self.d.progress()[2], 0)
         self.assertEqual(self.panel_state(), self.IDLE)
         self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
-        self.assertEqual(read(code_out), self.code)
-        self.assertEqual(read(eeprom_out), self.eeprom)
+        self.assertDelivered()
         self.d.click(IDC_EXIT)
         self.assertTrue(self.d.gone())
         self.assertEqual(h.wait_exit(self.proc), 0)
@@ -369,10 +375,7 @@ class BrannikTest(SessionTest):
         # One device with two faults: the first flash fails in the erase
         # phase, the next one (the device answering again) in the EEPROM
         # phase. Each keeps its progress and hands the panel back idle.
-        code_out = os.path.join(self.s.dir, 'code.bin')
-        eeprom_out = os.path.join(self.s.dir, 'eeprom.bin')
-        self.ready('--fault', 'erase:5:no-reply', '--fault', 'eeprom:40:not-supported',
-                   '--code-out', code_out, '--eeprom-out', eeprom_out)
+        self.ready('--fault', 'erase:5:no-reply', '--fault', 'eeprom:40:not-supported', *self.device_out)
         cases = [
             (ERASING, '\nУстройство не отвечает. i = 5\n', (0, 96, 5)),
             (ERASING + DONE + PROGRAMMING + DONE + WRITING_EEPROM,
@@ -394,8 +397,7 @@ class BrannikTest(SessionTest):
         self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
         # The second flash erased and programmed the whole code area, and
         # wrote the EEPROM up to the failing block.
-        self.assertEqual(read(code_out), self.code)
-        self.assertEqual(read(eeprom_out), self.eeprom[:320] + b'\xff' * (1024 - 320))
+        self.assertDelivered(self.eeprom[:320] + b'\xff' * (1024 - 320))
 
     def test_identify_failure_keeps_started_until_stop(self):
         # The device answers only the third probe of each sync, so a stop
@@ -492,8 +494,6 @@ class BrannikTest(SessionTest):
     def test_a_line_gone_before_start_says_so_and_a_line_back_flashes(self):
         # The adapter is pulled with the port open and the panel idle: the
         # first probe cannot be written, and the log says so at once.
-        code_out = os.path.join(self.s.dir, 'code.bin')
-        eeprom_out = os.path.join(self.s.dir, 'eeprom.bin')
         self.ready()
         self.dev.stop()
         expected = OPENED_COM3 + CODE_LOADED + PROMPTS + LINK_ERROR
@@ -503,7 +503,7 @@ class BrannikTest(SessionTest):
         self.d.click(IDC_STARTFLASH)  # Stop Flash
         h.wait_for(self.panel_state, lambda s: s == self.IDLE, 5, 'idle after Stop Flash')
         # Plugged back: the port picked again, a full flash delivers the image.
-        self.dev = self.s.devsim('boot-monitor', '--code-out', code_out, '--eeprom-out', eeprom_out)
+        self.dev = self.s.devsim('boot-monitor', *self.device_out)
         self.d.pick_text(IDC_COMPORT, 'COM 3')
         expected += CLOSED + OPENED_COM3
         self.assertEqual(self.d.wait_log(lambda l: len(l) >= len(expected), 10), expected)
@@ -513,15 +513,12 @@ class BrannikTest(SessionTest):
                      FINAL_PROMPT)
         self.assertEqual(self.d.wait_log(lambda l: len(l) >= len(expected), 180), expected)
         self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
-        self.assertEqual(read(code_out), self.code)
-        self.assertEqual(read(eeprom_out), self.eeprom)
+        self.assertDelivered()
 
     def test_a_session_end_waits_for_the_flash_and_ends_an_idle_tool(self):
         # Log-off or shutdown during the program phase: brannik holds the
         # session end and the flash completes; once idle, it agrees.
-        code_out = os.path.join(self.s.dir, 'code.bin')
-        eeprom_out = os.path.join(self.s.dir, 'eeprom.bin')
-        self.ready('--code-out', code_out, '--eeprom-out', eeprom_out)
+        self.ready(*self.device_out)
         self.d.click(IDC_STARTFLASH)
         h.wait_for(self.d.progress, lambda p: p[1] == 384 and p[2] > 0, 60, 'programming phase')
         self.s.end_session()
@@ -530,8 +527,7 @@ class BrannikTest(SessionTest):
         self.assertTrue(self.d.alive())
         h.wait_for(self.panel_state, lambda s: s == self.IDLE, 10, 'panel restore')
         self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
-        self.assertEqual(read(code_out), self.code)
-        self.assertEqual(read(eeprom_out), self.eeprom)
+        self.assertDelivered()
         self.s.end_session()
         self.assertTrue(self.d.gone())
         self.assertIsNotNone(h.wait_exit(self.proc))

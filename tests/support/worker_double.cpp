@@ -17,7 +17,7 @@ static std::mutex s_m;
 static std::condition_variable s_cv;
 static std::thread s_thread;
 static thread_local int t_worker = 0;
-static thread_local int t_unobserved = 0;
+static thread_local int t_on_ui = 0;  // the worker runs a handler of the UI thread
 
 // Guarded by s_m.
 static void (*s_transfer)() = nullptr;
@@ -95,7 +95,7 @@ static void TakeIncoming(std::unique_lock<std::mutex>& lock)
 
 static void SendHook()
 {
-    if (!t_worker || t_unobserved)
+    if (!t_worker || t_on_ui)
         return;
     std::unique_lock<std::mutex> lock(s_m);
     Yield(lock, WD_SEND);
@@ -108,7 +108,7 @@ static int Grant(std::unique_lock<std::mutex>& lock, int steps, int pumping, int
 // Before every access to a shared value, on either thread.
 static void SharedHook(const void* value)
 {
-    if (t_unobserved)
+    if (t_on_ui)
         return;
     std::unique_lock<std::mutex> lock(s_m);
     if (t_worker) {
@@ -134,9 +134,9 @@ static void SharedHook(const void* value)
 static void SendAfterPortChange()
 {
     SendHook();
-    t_unobserved = 1;
+    t_on_ui = 1;
     s_after_port_change();
-    t_unobserved = 0;
+    t_on_ui = 0;
 }
 
 // A transfer counts as outstanding until the transfer itself returns; the
@@ -292,7 +292,6 @@ int WdSwitches()
     std::lock_guard<std::mutex> lock(s_m);
     return s_switches;
 }
-void WdUnobserved(int on) { t_unobserved = on; }
 
 void WdIoPoint()
 {

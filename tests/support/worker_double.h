@@ -10,7 +10,7 @@
 // through g_shared_access_hook), or waiting for work. As on Win32:
 // - a send completes only while the user-interface side pumps: between
 //   actions, while it waits in a sent request of its own, or in a modal
-//   dialog; during SleepMs the worker can only get on with its I/O;
+//   dialog; during SleepMs the worker goes on with all but its sends;
 // - a sent request reaches the worker only when it waits for work or in one
 //   of its own sends (where a running transfer parks it);
 // - while the user-interface side is inside an action, every shared value
@@ -31,7 +31,8 @@ enum WdAt {
 };
 
 // Starts a worker whose transfer is `transfer`, with `after_port_change` for
-// WorkerRunTransfer (sent to the user-interface side, as on Win32). Installs the view send hook and the shared access hook.
+// WorkerRunTransfer (sent to the user-interface side, as on Win32). Installs
+// the view send hook and the shared access hook.
 void WdStart(void (*transfer)(), void (*after_port_change)());
 // Ends the worker: from now on every yield point passes at once and the
 // link is expected to fail its I/O (WdDraining), so whatever runs ends.
@@ -65,7 +66,3 @@ int  WdSwitches();         // switches inside actions in which the worker moved
 // Link side, on the worker thread.
 void WdIoPoint();          // before each serial write or read
 void WdStuck();            // a write that never returns; comes back only when draining
-// The test's own bookkeeping on the worker reads shared values too; inside
-// WdUnobserved(1) ... WdUnobserved(0) those reads and view operations are
-// no yield points.
-void WdUnobserved(int on);
