@@ -55,6 +55,39 @@ int ApplyPortTimeouts(PortHandle h)
     return PortSetTimeouts(h, &t);
 }
 
+void TakeOverLine(PortLineSettings* line, unsigned baud)
+{
+    line->baud = baud;
+    line->byte_size = 8;
+    line->parity = 0;
+    line->stop_bits = 0;
+    line->binary = 1;
+    // Nothing waits on a modem line or on XOFF: with no write time-out, a
+    // write held back by either would never return.
+    line->out_cts_flow = 0;
+    line->out_dsr_flow = 0;
+    line->out_xon_xoff = 0;
+    line->in_xon_xoff = 0;
+    // Every byte arrives as sent: none dropped, stripped or replaced.
+    line->dsr_sensitivity = 0;
+    line->null_strip = 0;
+    line->error_char = 0;
+    line->parity_check = 0;
+    // A framing error (the device's power cycle puts one on the line during
+    // the sync) must not fail every read and write that follows.
+    line->abort_on_error = 0;
+    if (line->dtr_control == PORT_LINE_HANDSHAKE)
+        line->dtr_control = PORT_LINE_ON;
+    if (line->rts_control == PORT_LINE_HANDSHAKE)
+        line->rts_control = PORT_LINE_ON;
+    // Windows refuses a DCB whose XON and XOFF are the same character or
+    // whose limits pass the queue, even with XON/XOFF off.
+    line->xon_char = PORT_XON_CHAR;
+    line->xoff_char = PORT_XOFF_CHAR;
+    line->xon_limit = PORT_XON_LIMIT;
+    line->xoff_limit = PORT_XOFF_LIMIT;
+}
+
 // A failed set-up step: release the port, forget it, then log.
 static int FailOpen(PortHandle h, const char* format, int com)
 {
@@ -87,7 +120,8 @@ int OpenComPort()
     PortLineState state;
     if (!PortGetState(h, &state))
         return FailOpen(h, tool.msg_get_state_failed, com);
-    if (!PortSetState(h, &state, tool.baud))
+    TakeOverLine(&state.line, tool.baud);
+    if (!PortSetState(h, &state))
         return FailOpen(h, tool.msg_set_state_failed, com);
     PortPurge(h);
     if (!ApplyPortTimeouts(h))

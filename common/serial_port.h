@@ -39,11 +39,64 @@ int  IsPortReady();             // worker thread exists and a port is open
 
 // ---- Platform backend ------------------------------------------------------
 
-// The platform's view of the line settings between GetCommState and
-// SetCommState (a DCB or a termios record); opaque to the core.
+// How the driver drives DTR or RTS (the DCB's DTR_CONTROL_* and
+// RTS_CONTROL_* values).
+enum PortLineControl {
+    PORT_LINE_OFF = 0,
+    PORT_LINE_ON = 1,
+    PORT_LINE_HANDSHAKE = 2,  // lowered as the input queue fills: input flow control
+    PORT_LINE_TOGGLE = 3,     // RTS only: raised while sending (RS-485 adapters)
+};
+
+// The line settings the open decides on, by name: the fields of a Win32 DCB
+// that change which bytes reach the device or the tool, or when. A backend
+// fills them from the platform's record (a DCB, a termios) and writes them
+// back into that same record, so whatever has no name here is applied as
+// the driver reported it.
+struct PortLineSettings {
+    unsigned baud;
+    unsigned char byte_size;        // data bits
+    unsigned char parity;           // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    unsigned char stop_bits;        // 0 one, 1 one and a half, 2 two
+    unsigned char binary;           // no end-of-file character processing
+    unsigned char parity_check;     // parity errors detected
+    unsigned char out_cts_flow;     // writes wait while CTS is low
+    unsigned char out_dsr_flow;     // writes wait while DSR is low
+    unsigned char dtr_control;      // PortLineControl
+    unsigned char dsr_sensitivity;  // received bytes dropped while DSR is low
+    unsigned char out_xon_xoff;     // XOFF/XON from the device stop and restart writes, and are taken out
+    unsigned char in_xon_xoff;      // XOFF/XON sent to the device as the input queue fills
+    unsigned char error_char;       // bytes received with a parity error replaced
+    unsigned char null_strip;       // received 0x00 bytes discarded
+    unsigned char rts_control;      // PortLineControl
+    unsigned char abort_on_error;   // after an error every read and write fails until cleared
+    unsigned short xon_limit;       // queued input bytes at which XON is sent
+    unsigned short xoff_limit;      // free input queue bytes at which XOFF is sent
+    unsigned char xon_char;
+    unsigned char xoff_char;
+};
+
+enum {
+    PORT_XON_CHAR = 0x11,
+    PORT_XOFF_CHAR = 0x13,
+    PORT_XON_LIMIT = 512,   // both limits well inside the 2048-byte queues,
+    PORT_XOFF_LIMIT = 512,  // or Windows refuses the whole DCB
+};
+
+// The line state between PortGetState and PortSetState: the named settings
+// and, beside them, the platform's whole record as read (opaque to the core).
 struct PortLineState {
+    PortLineSettings line;
     alignas(8) unsigned char raw[256];
 };
+
+// Takes the line over for the tools' raw binary link, whatever the last
+// program left on the port: baud, 8N1, binary, no flow control of any kind,
+// nothing dropped, replaced or held back on an error. DTR and RTS stay at the
+// level the driver was asked for (a device may draw power from them or be
+// reset by them); a handshake mode, being input flow control, becomes on.
+// Platform-free, so that the decision is tested natively.
+void TakeOverLine(PortLineSettings* line, unsigned baud);
 
 struct PortTimeouts {
     unsigned read_interval_ms;
@@ -56,8 +109,8 @@ struct PortTimeouts {
 int        PortProbe(int com);      // 1: present (free, busy, or its device fails)
 PortHandle PortCreate(int com);     // exclusive open; nullptr on failure
 void       PortSetupQueues(PortHandle h, unsigned in_bytes, unsigned out_bytes);
-int        PortGetState(PortHandle h, PortLineState* state);
-int        PortSetState(PortHandle h, PortLineState* state, unsigned baud);  // 8N1 at baud
+int        PortGetState(PortHandle h, PortLineState* state);  // the line as the driver reports it
+int        PortSetState(PortHandle h, const PortLineState* state);  // applies state->line over state->raw
 int        PortSetTimeouts(PortHandle h, const PortTimeouts* t);
 void       PortPurge(PortHandle h);  // abort and drop both directions
 int        PortWrite(PortHandle h, const void* data, unsigned n);  // 1: all n written

@@ -119,6 +119,68 @@ void PortSetupQueues(PortHandle h, unsigned in_bytes, unsigned out_bytes)
     // termios has no queue sizes to ask for; the driver's own are used.
 }
 
+// termios rates and their numbers, both ways.
+static const struct {
+    unsigned baud;
+    speed_t speed;
+} RATES[] = {
+    {1200, B1200}, {2400, B2400}, {4800, B4800}, {9600, B9600}, {19200, B19200},
+    {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
+    {460800, B460800}, {500000, B500000}, {576000, B576000}, {921600, B921600},
+    {1000000, B1000000},
+};
+
+static speed_t BaudConstant(unsigned baud)
+{
+    for (const auto& r : RATES)
+        if (r.baud == baud)
+            return r.speed;
+    return B0;  // not a standard rate
+}
+
+static unsigned BaudNumber(speed_t speed)
+{
+    for (const auto& r : RATES)
+        if (r.speed == speed)
+            return r.baud;
+    return 0;
+}
+
+// termios names fewer things than a DCB. Mapped: the rate and framing,
+// canonical processing (not binary), INPCK (parity checking), PARMRK (bytes
+// with errors marked, that is replaced), IXON and IXOFF, CRTSCTS (CTS output
+// flow and RTS handshake at once), CLOCAL (off: the modem status lines
+// matter, as with DSR sensitivity), VSTART and VSTOP. The rest reads as off.
+static void ReadLine(const termios& tio, PortLineSettings* line)
+{
+    memset(line, 0, sizeof *line);
+    line->baud = BaudNumber(cfgetospeed(&tio));
+    switch (tio.c_cflag & CSIZE) {
+    case CS5: line->byte_size = 5; break;
+    case CS6: line->byte_size = 6; break;
+    case CS7: line->byte_size = 7; break;
+    default: line->byte_size = 8; break;
+    }
+    line->parity = (tio.c_cflag & PARENB) ? ((tio.c_cflag & PARODD) ? 1 : 2) : 0;
+    line->stop_bits = (tio.c_cflag & CSTOPB) ? 2 : 0;
+    line->binary = !(tio.c_lflag & ICANON);
+    line->parity_check = (tio.c_iflag & INPCK) != 0;
+    line->error_char = (tio.c_iflag & PARMRK) != 0;
+    line->out_xon_xoff = (tio.c_iflag & IXON) != 0;
+    line->in_xon_xoff = (tio.c_iflag & IXOFF) != 0;
+    line->out_cts_flow = (tio.c_cflag & CRTSCTS) != 0;
+    line->rts_control = (tio.c_cflag & CRTSCTS) ? PORT_LINE_HANDSHAKE : PORT_LINE_ON;
+    line->dtr_control = PORT_LINE_ON;
+    line->dsr_sensitivity = !(tio.c_cflag & CLOCAL);
+    line->xon_char = tio.c_cc[VSTART];
+    line->xoff_char = tio.c_cc[VSTOP];
+}
+
+static void SetFlag(tcflag_t* flags, tcflag_t bit, int on)
+{
+    *flags = on ? (*flags | bit) : (*flags & ~bit);
+}
+
 int PortGetState(PortHandle h, PortLineState* state)
 {
     if (!h || !state)
@@ -127,51 +189,42 @@ int PortGetState(PortHandle h, PortLineState* state)
     if (tcgetattr(h->fd, &tio) != 0)
         return 0;
     memcpy(state->raw, &tio, sizeof tio);
+    ReadLine(tio, &state->line);
     return 1;
 }
 
-static speed_t BaudConstant(unsigned baud)
-{
-    switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    case 460800: return B460800;
-    case 500000: return B500000;
-    case 576000: return B576000;
-    case 921600: return B921600;
-    case 1000000: return B1000000;
-    default: return B0;  // not a standard rate
-    }
-}
-
-int PortSetState(PortHandle h, PortLineState* state, unsigned baud)
+int PortSetState(PortHandle h, const PortLineState* state)
 {
     if (!h || !state)
         return 0;
-    speed_t speed = BaudConstant(baud);
+    const PortLineSettings& line = state->line;
+    speed_t speed = BaudConstant(line.baud);
     if (speed == B0)
         return 0;
     termios tio;
     memcpy(&tio, state->raw, sizeof tio);
-    // Raw bytes in both directions: the protocols are binary.
-    cfmakeraw(&tio);
-    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB);
-    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    if (line.binary)
+        cfmakeraw(&tio);  // no line editing, echo, signals or CR/LF mapping
+    static const tcflag_t SIZES[] = {CS5, CS6, CS7, CS8};
+    unsigned bits = line.byte_size >= 5 && line.byte_size <= 8 ? line.byte_size : 8;
+    tio.c_cflag &= ~(CSIZE | PARENB | PARODD | CSTOPB);
+    tio.c_cflag |= SIZES[bits - 5] | CREAD;
+    SetFlag(&tio.c_cflag, PARENB, line.parity != 0);
+    SetFlag(&tio.c_cflag, PARODD, line.parity == 1);
+    SetFlag(&tio.c_cflag, CSTOPB, line.stop_bits != 0);
+    SetFlag(&tio.c_iflag, INPCK, line.parity_check);
+    SetFlag(&tio.c_iflag, PARMRK, line.error_char);
+    SetFlag(&tio.c_iflag, IXON, line.out_xon_xoff);
+    SetFlag(&tio.c_iflag, IXOFF, line.in_xon_xoff);
+    SetFlag(&tio.c_cflag, CRTSCTS, line.out_cts_flow || line.rts_control == PORT_LINE_HANDSHAKE);
+    SetFlag(&tio.c_cflag, CLOCAL, !line.dsr_sensitivity);
+    tio.c_cc[VSTART] = line.xon_char;
+    tio.c_cc[VSTOP] = line.xoff_char;
     tio.c_cc[VMIN] = 1;   // reads are bounded by poll, never by the driver
     tio.c_cc[VTIME] = 0;
     if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0)
         return 0;
-    if (tcsetattr(h->fd, TCSANOW, &tio) != 0)
-        return 0;
-    memcpy(state->raw, &tio, sizeof tio);
-    return 1;
+    return tcsetattr(h->fd, TCSANOW, &tio) == 0 ? 1 : 0;
 }
 
 int PortSetTimeouts(PortHandle h, const PortTimeouts* t)

@@ -2,7 +2,8 @@
 // native builds (tests, the device simulator and the benchmarks).
 //
 // It keeps the contract of the Win32 backend: an exclusive open (flock), the
-// line set raw 8N1 at the tool's rate, both queues flushed by PortPurge,
+// named line settings mapped onto termios (raw mode, IXON, IXOFF, CRTSCTS,
+// CLOCAL and the rest; see PortSetState), both queues flushed by PortPurge,
 // writes that block until every byte is out, and reads that end when n bytes
 // have arrived or when multiplier * n + constant ms have passed since the
 // read began (no interval time-out). A hang-up or I/O error of the line ends

@@ -49,24 +49,75 @@ void PortSetupQueues(PortHandle h, unsigned in_bytes, unsigned out_bytes)
     SetupComm(Device(h), in_bytes, out_bytes);
 }
 
+// The named settings are read from the DCB the driver handed over and
+// written back into that same DCB, so every field they do not name (EofChar,
+// EvtChar, ErrorChar, fTXContinueOnXoff, ...) is applied as it was read.
+static void ReadLine(const DCB& dcb, PortLineSettings* line)
+{
+    line->baud = dcb.BaudRate;
+    line->byte_size = dcb.ByteSize;
+    line->parity = dcb.Parity;
+    line->stop_bits = dcb.StopBits;
+    line->binary = dcb.fBinary;
+    line->parity_check = dcb.fParity;
+    line->out_cts_flow = dcb.fOutxCtsFlow;
+    line->out_dsr_flow = dcb.fOutxDsrFlow;
+    line->dtr_control = dcb.fDtrControl;
+    line->dsr_sensitivity = dcb.fDsrSensitivity;
+    line->out_xon_xoff = dcb.fOutX;
+    line->in_xon_xoff = dcb.fInX;
+    line->error_char = dcb.fErrorChar;
+    line->null_strip = dcb.fNull;
+    line->rts_control = dcb.fRtsControl;
+    line->abort_on_error = dcb.fAbortOnError;
+    line->xon_limit = dcb.XonLim;
+    line->xoff_limit = dcb.XoffLim;
+    line->xon_char = static_cast<unsigned char>(dcb.XonChar);
+    line->xoff_char = static_cast<unsigned char>(dcb.XoffChar);
+}
+
+static void WriteLine(const PortLineSettings& line, DCB* dcb)
+{
+    dcb->BaudRate = line.baud;
+    dcb->ByteSize = line.byte_size;
+    dcb->Parity = line.parity;
+    dcb->StopBits = line.stop_bits;
+    dcb->fBinary = line.binary;
+    dcb->fParity = line.parity_check;
+    dcb->fOutxCtsFlow = line.out_cts_flow;
+    dcb->fOutxDsrFlow = line.out_dsr_flow;
+    dcb->fDtrControl = line.dtr_control;
+    dcb->fDsrSensitivity = line.dsr_sensitivity;
+    dcb->fOutX = line.out_xon_xoff;
+    dcb->fInX = line.in_xon_xoff;
+    dcb->fErrorChar = line.error_char;
+    dcb->fNull = line.null_strip;
+    dcb->fRtsControl = line.rts_control;
+    dcb->fAbortOnError = line.abort_on_error;
+    dcb->XonLim = line.xon_limit;
+    dcb->XoffLim = line.xoff_limit;
+    dcb->XonChar = static_cast<char>(line.xon_char);
+    dcb->XoffChar = static_cast<char>(line.xoff_char);
+}
+
 int PortGetState(PortHandle h, PortLineState* state)
 {
     DCB* dcb = reinterpret_cast<DCB*>(state->raw);
     memset(dcb, 0, sizeof *dcb);
     dcb->DCBlength = sizeof *dcb;
-    return GetCommState(Device(h), dcb) ? 1 : 0;
+    if (!GetCommState(Device(h), dcb))
+        return 0;
+    ReadLine(*dcb, &state->line);
+    return 1;
 }
 
-int PortSetState(PortHandle h, PortLineState* state, unsigned baud)
+int PortSetState(PortHandle h, const PortLineState* state)
 {
-    // 8N1 at the tool's rate; every other field stays as the driver reported it.
-    DCB* dcb = reinterpret_cast<DCB*>(state->raw);
-    dcb->DCBlength = sizeof *dcb;
-    dcb->ByteSize = 8;
-    dcb->Parity = NOPARITY;
-    dcb->StopBits = ONESTOPBIT;
-    dcb->BaudRate = baud;
-    return SetCommState(Device(h), dcb) ? 1 : 0;
+    DCB dcb;
+    memcpy(&dcb, state->raw, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    WriteLine(state->line, &dcb);
+    return SetCommState(Device(h), &dcb) ? 1 : 0;
 }
 
 int PortSetTimeouts(PortHandle h, const PortTimeouts* t)

@@ -57,7 +57,8 @@ PortHandle OpenWithTimeouts(int com, unsigned multiplier, unsigned constant)
         return nullptr;
     PortLineState st;
     PortGetState(h, &st);
-    PortSetState(h, &st, 115200);
+    TakeOverLine(&st.line, 115200);
+    PortSetState(h, &st);
     PortTimeouts t = {0, multiplier, constant, 0, 0};
     PortSetTimeouts(h, &t);
     return h;
@@ -134,7 +135,10 @@ TEST_F(PosixPort, OpenIsExclusive)
     PortRelease(again);
 }
 
-TEST_F(PosixPort, OpenSetsRaw8N1AtTheToolRate)
+// A terminal program left the line cooked, 7E1, with XON/XOFF both ways,
+// RTS/CTS and modem control: the open takes it over, and the bytes a
+// terminal would eat or mark (XON, XOFF, 0x00, 0xFF) arrive as sent.
+TEST_F(PosixPort, OpenTakesOverALineLeftSetUpRaw8N1AtTheToolRate)
 {
     struct {
         const ToolProfile* tool;
@@ -144,6 +148,13 @@ TEST_F(PosixPort, OpenSetsRaw8N1AtTheToolRate)
         SCOPED_TRACE(c.tool->title);
         SetToolProfile(c.tool);
         ClearRecordedLog();
+        termios left;
+        ASSERT_EQ(tcgetattr(pty.slave, &left), 0);
+        left.c_iflag |= IXON | IXOFF | INPCK | PARMRK | ICRNL;
+        left.c_cflag = (left.c_cflag & ~(CSIZE | CLOCAL)) | CS7 | PARENB | CRTSCTS;
+        left.c_lflag |= ICANON | ECHO | ISIG;
+        ASSERT_EQ(tcsetattr(pty.slave, TCSANOW, &left), 0);
+
         g_selected_port.store(3);
         ASSERT_EQ(OpenComPort(), 1);
         EXPECT_EQ(RecordedLog(), "Открыт порт COM3\r\n");
@@ -153,11 +164,22 @@ TEST_F(PosixPort, OpenSetsRaw8N1AtTheToolRate)
         EXPECT_EQ(cfgetospeed(&tio), c.speed);
         EXPECT_EQ(cfgetispeed(&tio), c.speed);
         EXPECT_EQ(tio.c_cflag & CSIZE, (tcflag_t)CS8);
-        EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB), 0u);
+        EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
         EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), (tcflag_t)(CLOCAL | CREAD));
         EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG), 0u);
-        EXPECT_EQ(tio.c_iflag & (ICRNL | IXON), 0u);
+        EXPECT_EQ(tio.c_iflag & (ICRNL | IXON | IXOFF | INPCK | PARMRK), 0u);
         EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+
+        // Ends in XON, so that a line still under XON/XOFF fails the read
+        // instead of holding the write below for ever.
+        const std::string sent("\x13\x00\xFF\x0D\x13\x11", 6);
+        PortTimeouts t = {0, 0, 2000, 0, 0};
+        PortSetTimeouts(g_port.load(), &t);
+        pty.Send(sent);
+        char got[6] = {};
+        EXPECT_EQ(PortRead(g_port.load(), got, sizeof got), 6);
+        EXPECT_EQ(std::string(got, 6), sent);
+        EXPECT_EQ(PortWrite(g_port.load(), "\x55", 1), 1);
         CloseComPort();
         EXPECT_EQ(g_port.load(), nullptr);
     }

@@ -3,6 +3,8 @@
 // and the exact bytes logged, for both tools.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
 #include <string>
 #include <vector>
 
@@ -119,6 +121,111 @@ TEST_F(SerialSteps, OpenAppliesTheToolSettingsInOrderAndLogsTheWindows1251Line)
         EXPECT_EQ(IsPortReady(), 0);
         g_port_worker_thread.store(&s_fake_thread);
         CloseComPort();
+    }
+}
+
+// ---- The line as the last program left it ----------------------------------
+
+std::string Describe(const PortLineSettings& l)
+{
+    char text[320];
+    snprintf(text, sizeof text,
+             "%u %u%c%u binary=%u parity_check=%u cts=%u dsr=%u dtr=%u dsr_sens=%u outx=%u inx=%u "
+             "errchar=%u null=%u rts=%u abort=%u xon=%02X/%u xoff=%02X/%u",
+             l.baud, l.byte_size, "NOEMS"[l.parity % 5], l.stop_bits, l.binary, l.parity_check,
+             l.out_cts_flow, l.out_dsr_flow, l.dtr_control, l.dsr_sensitivity, l.out_xon_xoff,
+             l.in_xon_xoff, l.error_char, l.null_strip, l.rts_control, l.abort_on_error, l.xon_char,
+             l.xon_limit, l.xoff_char, l.xoff_limit);
+    return text;
+}
+
+// What a driver reports for a port nobody has set up: 9600 8N1, nothing on.
+PortLineSettings CleanLine()
+{
+    PortLineSettings l = {};
+    l.baud = 9600;
+    l.byte_size = 8;
+    l.binary = 1;
+    l.dtr_control = PORT_LINE_ON;
+    l.rts_control = PORT_LINE_ON;
+    l.xon_char = 0x11;
+    l.xoff_char = 0x13;
+    l.xon_limit = 2048;
+    l.xoff_limit = 512;
+    return l;
+}
+
+// Whatever another program left on the port, alone and all at once, the
+// open applies the tools' raw link: every hazard off, XON/XOFF characters
+// and limits that Windows accepts, DTR and RTS at the level reported.
+TEST_F(SerialSteps, OpenTakesOverWhateverTheLastProgramLeftOnTheLine)
+{
+    typedef void (*Leave)(PortLineSettings*);
+    struct Hazard {
+        const char* what;
+        Leave leave;
+        unsigned char dtr, rts;  // as applied
+    } hazards[] = {
+        {"a clean line", [](PortLineSettings*) {}, PORT_LINE_ON, PORT_LINE_ON},
+        {"XON/XOFF output flow", [](PortLineSettings* l) { l->out_xon_xoff = 1; }, PORT_LINE_ON, PORT_LINE_ON},
+        {"XON/XOFF input flow", [](PortLineSettings* l) { l->in_xon_xoff = 1; }, PORT_LINE_ON, PORT_LINE_ON},
+        {"CTS output flow", [](PortLineSettings* l) { l->out_cts_flow = 1; }, PORT_LINE_ON, PORT_LINE_ON},
+        {"DSR output flow", [](PortLineSettings* l) { l->out_dsr_flow = 1; }, PORT_LINE_ON, PORT_LINE_ON},
+        {"DSR sensitivity", [](PortLineSettings* l) { l->dsr_sensitivity = 1; }, PORT_LINE_ON, PORT_LINE_ON},
+        {"null stripping", [](PortLineSettings* l) { l->null_strip = 1; }, PORT_LINE_ON, PORT_LINE_ON},
+        {"error character", [](PortLineSettings* l) { l->error_char = 1; }, PORT_LINE_ON, PORT_LINE_ON},
+        {"parity checking", [](PortLineSettings* l) { l->parity_check = 1; }, PORT_LINE_ON, PORT_LINE_ON},
+        {"abort on error", [](PortLineSettings* l) { l->abort_on_error = 1; }, PORT_LINE_ON, PORT_LINE_ON},
+        {"XON equal to XOFF", [](PortLineSettings* l) { l->xon_char = l->xoff_char = 0x13; }, PORT_LINE_ON,
+         PORT_LINE_ON},
+        {"limits past the queue", [](PortLineSettings* l) { l->xon_limit = 4096; l->xoff_limit = 65535; },
+         PORT_LINE_ON, PORT_LINE_ON},
+        {"7E2, not binary", [](PortLineSettings* l) { l->byte_size = 7; l->parity = 2; l->stop_bits = 2; l->binary = 0; },
+         PORT_LINE_ON, PORT_LINE_ON},
+        {"RTS/CTS handshake", [](PortLineSettings* l) { l->out_cts_flow = 1; l->rts_control = PORT_LINE_HANDSHAKE; },
+         PORT_LINE_ON, PORT_LINE_ON},
+        {"DTR/DSR handshake", [](PortLineSettings* l) { l->out_dsr_flow = 1; l->dtr_control = PORT_LINE_HANDSHAKE; },
+         PORT_LINE_ON, PORT_LINE_ON},
+        {"DTR off, RTS toggled for RS-485", [](PortLineSettings* l) {
+             l->dtr_control = PORT_LINE_OFF;
+             l->rts_control = PORT_LINE_TOGGLE;
+         }, PORT_LINE_OFF, PORT_LINE_TOGGLE},
+        {"all at once", [](PortLineSettings* l) {
+             l->out_xon_xoff = l->in_xon_xoff = l->out_cts_flow = l->out_dsr_flow = 1;
+             l->dsr_sensitivity = l->null_strip = l->error_char = l->parity_check = l->abort_on_error = 1;
+             l->xon_char = l->xoff_char = 0;
+             l->xon_limit = l->xoff_limit = 65535;
+             l->byte_size = 7;
+             l->parity = 1;
+             l->binary = 0;
+             l->dtr_control = PORT_LINE_OFF;
+             l->rts_control = PORT_LINE_HANDSHAKE;
+         }, PORT_LINE_OFF, PORT_LINE_ON},
+    };
+    for (const ToolProfile* tool : {&BRANNIK_PROFILE, &VESSAMO_PROFILE}) {
+        for (const Hazard& h : hazards) {
+            SCOPED_TRACE(std::string(tool->title) + " / " + h.what);
+            SetUp();
+            SetToolProfile(tool);
+            PortLineSettings left = CleanLine();
+            h.leave(&left);
+            ScriptReportLine(left);
+            g_selected_port.store(3);
+            ASSERT_EQ(OpenComPort(), 1);
+
+            PortLineSettings want = {};
+            want.baud = tool->baud;
+            want.byte_size = 8;
+            want.binary = 1;
+            want.dtr_control = h.dtr;
+            want.rts_control = h.rts;
+            want.xon_char = 0x11;
+            want.xoff_char = 0x13;
+            want.xon_limit = 512;
+            want.xoff_limit = 512;
+            EXPECT_EQ(Describe(ScriptAppliedLine()), Describe(want));
+            CloseComPort();
+        }
     }
 }
 

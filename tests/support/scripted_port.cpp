@@ -19,6 +19,8 @@ static std::set<int> s_present;
 static std::vector<int> s_probed;
 static std::string s_calls;
 static int s_open_handles = 0;
+static PortLineSettings s_reported;
+static PortLineSettings s_applied;
 
 // What PortGetState writes, so that PortSetState can tell it got that state.
 static const char STATE_MARK[] = "state-from-get";
@@ -37,6 +39,15 @@ void ScriptReset()
     s_probed.clear();
     s_calls.clear();
     s_open_handles = 0;
+    memset(&s_reported, 0, sizeof s_reported);
+    s_reported.baud = 9600;
+    s_reported.byte_size = 8;
+    s_reported.binary = 1;
+    s_reported.dtr_control = PORT_LINE_ON;
+    s_reported.rts_control = PORT_LINE_ON;
+    s_reported.xon_char = 0x11;
+    s_reported.xoff_char = 0x13;
+    memset(&s_applied, 0, sizeof s_applied);
 }
 
 void ScriptFailAt(ScriptStep step) { s_fail = step; }
@@ -45,6 +56,8 @@ std::string ScriptCalls() { return s_calls; }
 void ScriptClearCalls() { s_calls.clear(); }
 const std::vector<int>& ScriptProbed() { return s_probed; }
 int ScriptOpenHandles() { return s_open_handles; }
+void ScriptReportLine(const PortLineSettings& line) { s_reported = line; }
+PortLineSettings ScriptAppliedLine() { return s_applied; }
 
 int PortProbe(int com)
 {
@@ -73,13 +86,15 @@ int PortGetState(PortHandle h, PortLineState* state)
         return 0;
     memset(state->raw, 0, sizeof state->raw);
     memcpy(state->raw, STATE_MARK, sizeof STATE_MARK);
+    state->line = s_reported;
     return 1;
 }
 
-int PortSetState(PortHandle h, PortLineState* state, unsigned baud)
+int PortSetState(PortHandle h, const PortLineState* state)
 {
     bool from_get = memcmp(state->raw, STATE_MARK, sizeof STATE_MARK) == 0;
-    Record("set:" + std::to_string(baud) + (from_get ? "" : "(not-from-get)"));
+    s_applied = state->line;
+    Record("set:" + std::to_string(state->line.baud) + (from_get ? "" : "(not-from-get)"));
     return s_fail == SCRIPT_FAIL_SET_STATE ? 0 : 1;
 }
 

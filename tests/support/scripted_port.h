@@ -15,10 +15,16 @@ enum ScriptStep {
     SCRIPT_FAIL_TIMEOUTS,    // PortSetTimeouts fails
 };
 
-void ScriptReset();                     // no failure, no ports, empty record
+struct PortLineSettings;
+
+void ScriptReset();                     // no failure, no ports, empty record, a clean line
 void ScriptFailAt(ScriptStep step);
 void ScriptSetPresent(int com);         // PortProbe(com) answers 1
 std::string ScriptCalls();              // e.g. "create:3 queues:2048/2048 get set:115200 ..."
 void ScriptClearCalls();
 const std::vector<int>& ScriptProbed(); // COM numbers probed, in call order
 int ScriptOpenHandles();                // handles created and not yet released
+// The line PortGetState reports (as a driver hands over what the last
+// program left), and the line PortSetState was last given.
+void ScriptReportLine(const PortLineSettings& line);
+PortLineSettings ScriptAppliedLine();
