@@ -22,7 +22,6 @@ enum : unsigned char {
     BM_IDENTIFY_TAIL_1 = 0x84,       // byte 15 of the identify reply
     BM_WRONG_DATA_COUNT = 0x0B,      // data count of the wrong-identify fault
     BM_BAD_LENGTH_BYTE = 0x0F,       // length byte of the bad-length fault
-    BM_FILLER = 0x00,                // identify reply bytes 4..11
 };
 
 enum {
@@ -76,7 +75,7 @@ unsigned IdentifyReply(unsigned char* out) {
     out[1] = BM_IDENTIFY_LEN_BYTE;
     out[2] = BM_REPLY_IDENTIFY;
     out[3] = BM_IDENTIFY_DATA_COUNT;
-    for (int i = 4; i < 12; i++) out[i] = BM_FILLER;
+    for (int i = 4; i < 12; i++) out[i] = FillerByte(i - 4);  // not examined by the tool
     out[12] = (unsigned char)g_opt.version_major;
     out[13] = (unsigned char)g_opt.version_minor;
     out[14] = BM_IDENTIFY_TAIL_0;

@@ -95,6 +95,13 @@ const char HELP_TEXT[] =
 "                       Unwritten bytes read FF. Images are saved at exit and\n"
 "                       whenever a flash or a --blocks transfer completes.\n"
 "  --reply-delay-ms N   hold every reply back N ms (default 0)\n"
+"  --flow-control-left  leave the line as a terminal program would before the\n"
+"                       tool opens it: XON/XOFF both ways and RTS/CTS on (the\n"
+"                       pty's IXON, IXOFF and CRTSCTS). The transcript notes the\n"
+"                       line's flow control whenever it changes: \"# line: ...\"\n"
+"  --filler HEX[,HEX]   bytes repeated through the reply fields the tools do\n"
+"                       not interpret (identify reply bytes 4..11, EEPROM reply\n"
+"                       bytes 3..14; default 00), e.g. 11,13 for XON and XOFF\n"
 "  --transcript FILE    log every byte in (<) and out (>) with its time,\n"
 "                       one line per frame or reply: \"+12.345ms < 0F 06 ...\";\n"
 "                       \"!\" lines are violations, \"#\" lines events\n"
@@ -235,6 +242,21 @@ int ParseFault(const char* given, Fault* f) {
     return 1;
 }
 
+// HEX[,HEX...]: the filler pattern, each byte 00..FF.
+int ParseFiller(const char* given) {
+    char text[128];
+    snprintf(text, sizeof text, "%s", given);
+    g_opt.filler_n = 0;
+    for (char* p = strtok(text, ","); p; p = strtok(nullptr, ",")) {
+        unsigned v;
+        if (g_opt.filler_n == DEVSIM_FILLER_MAX || !ParseNumber(p, 16, 255, &v))
+            return UsageError("--filler %s: expected up to %d hex bytes, e.g. 11,13", given, (int)DEVSIM_FILLER_MAX);
+        g_opt.filler[g_opt.filler_n++] = (unsigned char)v;
+    }
+    if (g_opt.filler_n == 0) return UsageError("--filler %s: expected hex bytes, e.g. 11,13", given);
+    return 1;
+}
+
 int ParseOptions(int argc, char** argv) {
     if (argc < 2) return UsageError("name a personality: boot-monitor or eeprom");
     if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) {
@@ -249,7 +271,7 @@ int ParseOptions(int argc, char** argv) {
     g_opt.version_minor = 0;
 
     enum { OPT_LINK = 256, OPT_CODE_OUT, OPT_EEPROM_OUT, OPT_TRANSCRIPT, OPT_SYNC_AFTER, OPT_BLOCKS, OPT_REPLY_DELAY,
-           OPT_VERSION, OPT_FAULT, OPT_ONCE, OPT_NEVER_SYNC };
+           OPT_VERSION, OPT_FAULT, OPT_ONCE, OPT_NEVER_SYNC, OPT_FLOW_CONTROL_LEFT, OPT_FILLER };
     static const option LONG_OPTIONS[] = {
         {"help", no_argument, nullptr, 'h'},
         {"once", no_argument, nullptr, OPT_ONCE},
@@ -263,6 +285,8 @@ int ParseOptions(int argc, char** argv) {
         {"reply-delay-ms", required_argument, nullptr, OPT_REPLY_DELAY},
         {"version", required_argument, nullptr, OPT_VERSION},
         {"fault", required_argument, nullptr, OPT_FAULT},
+        {"flow-control-left", no_argument, nullptr, OPT_FLOW_CONTROL_LEFT},
+        {"filler", required_argument, nullptr, OPT_FILLER},
         {nullptr, 0, nullptr, 0},
     };
     // The personality is argv[1]; the options follow it. Errors are ours.
@@ -327,6 +351,12 @@ int ParseOptions(int argc, char** argv) {
                 return UsageError("--version %s: expected MAJOR.MINOR, each 0..255", val);
             break;
         }
+        case OPT_FLOW_CONTROL_LEFT:
+            g_opt.flow_control_left = 1;
+            break;
+        case OPT_FILLER:
+            if (!ParseFiller(val)) return 0;
+            break;
         case OPT_FAULT:
             if (g_opt.fault_count == DEVSIM_MAX_FAULTS) return UsageError("at most %d --fault options", (int)DEVSIM_MAX_FAULTS);
             if (!ParseFault(val, &g_opt.faults[g_opt.fault_count])) return 0;
@@ -365,6 +395,10 @@ int OpenPty() {
         cfmakeraw(&t);
         cfsetispeed(&t, B115200);
         cfsetospeed(&t, B115200);
+        if (g_opt.flow_control_left) {
+            t.c_iflag |= IXON | IXOFF;
+            t.c_cflag |= CRTSCTS;
+        }
         tcsetattr(s_slave, TCSANOW, &t);
     }
     fcntl(s_master, F_SETFL, fcntl(s_master, F_GETFL) | O_NONBLOCK);
@@ -449,7 +483,21 @@ void SendDueReplies(double now) {
     WriteOut();
 }
 
+// Notes the flow control of the line (the pty's termios, shared with the
+// tool's side) when it differs from what was noted last, so that a
+// transcript shows what the tool's open did to it.
+void NoteLineFlowControl() {
+    static int s_noted = -1;
+    termios t;
+    if (s_slave < 0 || tcgetattr(s_slave, &t) != 0) return;
+    int flags = ((t.c_iflag & IXON) ? 1 : 0) | ((t.c_iflag & IXOFF) ? 2 : 0) | ((t.c_cflag & CRTSCTS) ? 4 : 0);
+    if (flags == s_noted) return;
+    s_noted = flags;
+    TranscriptNote("line: ixon=%d ixoff=%d crtscts=%d", flags & 1, (flags >> 1) & 1, (flags >> 2) & 1);
+}
+
 void Personality_Input(const unsigned char* b, unsigned n, double now) {
+    NoteLineFlowControl();
     if (g_opt.boot_monitor) BootMonitorInput(b, n, now);
     else EepromDeviceInput(b, n, now);
 }
@@ -529,6 +577,10 @@ void RunLoop(const sigset_t* wait_mask) {
 }
 
 }  // namespace
+
+unsigned char FillerByte(unsigned i) {
+    return g_opt.filler_n ? g_opt.filler[i % g_opt.filler_n] : 0x00;
+}
 
 double NowMs() {
     timespec t;
@@ -650,6 +702,7 @@ int main(int argc, char** argv) {
     printf("%s\n", s_slave_path);
     fflush(stdout);
     TranscriptNote("devsim %s on %s", g_opt.boot_monitor ? "boot-monitor" : "eeprom", s_slave_path);
+    NoteLineFlowControl();
 
     RunLoop(&wait_mask);
 

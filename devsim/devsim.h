@@ -21,6 +21,7 @@ enum {
     DEVSIM_FRAME_GAP_MS = 20,     // a frame that stalls this long is cut off, ms
     DEVSIM_MAX_FAULTS = 64,       // --fault options kept
     DEVSIM_REPLY_MAX = 64,        // longest reply or fault reply, bytes
+    DEVSIM_FILLER_MAX = 16,       // --filler bytes kept
 };
 
 enum FaultPhase {
@@ -73,6 +74,9 @@ struct DevsimOptions {
     const char* eeprom_out;
     unsigned reply_delay_ms;
     const char* transcript;
+    int flow_control_left;     // the line left with XON/XOFF both ways and RTS/CTS
+    unsigned char filler[DEVSIM_FILLER_MAX];  // repeated through the reply fields nobody reads
+    unsigned filler_n;         // 0: those fields read 00
     Fault faults[DEVSIM_MAX_FAULTS];
     int fault_count;
 };
@@ -82,6 +86,8 @@ extern DevsimOptions g_opt;
 // ---- services of devsim.cpp for the personalities --------------------------
 
 double NowMs();                       // monotonic, ms since devsim started
+// Byte i of the reply fields that the tools do not interpret (--filler).
+unsigned char FillerByte(unsigned i);
 // Queues bytes to go out --reply-delay-ms after frame_end_ms (n may be 0:
 // a deliberate silence, logged only in the transcript).
 void QueueReply(double frame_end_ms, const unsigned char* bytes, unsigned n);

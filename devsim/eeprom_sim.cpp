@@ -11,7 +11,6 @@ namespace {
 enum : unsigned char {
     EEPROM_ADDR_HIGH_MASK = 0xFC,    // byte 2 bits that must be 0 (18-bit address)
     EEPROM_ADDR_LOW_MASK = 0x7F,     // byte 4 bits that must be 0 (128-byte blocks)
-    EEPROM_REPLY_FILLER = 0x00,      // reply bytes 3..14
     EEPROM_SURPLUS_BYTE = 0x00,      // the 16th byte of the long16 fault
 };
 
@@ -32,7 +31,7 @@ unsigned Reply(unsigned char* out, unsigned char status, unsigned char err) {
     out[0] = EEPROM_FRAME_START;
     out[1] = status;
     out[2] = err;
-    for (unsigned i = 3; i < EEPROM_REPLY_BYTES; i++) out[i] = EEPROM_REPLY_FILLER;
+    for (unsigned i = 3; i < EEPROM_REPLY_BYTES; i++) out[i] = FillerByte(i - 3);  // not interpreted
     return EEPROM_REPLY_BYTES;
 }
 

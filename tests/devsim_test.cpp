@@ -242,6 +242,7 @@ TEST(DevsimBootMonitor, SyncAndIdentifyOptions) {
         {{"boot-monitor", "--never-sync"}, 5, "", ""},
         {{"boot-monitor", "--version", "2.7"}, 1, "AA", "0F 0E F0 0C 00 00 00 00 00 00 00 00 02 07 FF 84"},
         {{"boot-monitor", "--reply-delay-ms", "20"}, 1, "AA", IDENTIFY_1_0},
+        {{"boot-monitor", "--filler", "11,13,AA"}, 1, "AA", "0F 0E F0 0C 11 13 AA 11 13 AA 11 13 01 00 FF 84"},
     };
     for (const Case& c : cases) {
         Devsim d;
@@ -441,6 +442,8 @@ TEST(DevsimCommandLine, UsageErrorsExitWithTwo) {
         {"eeprom", "--fault", "block:0:dd"},
         {"eeprom", "--fault", "block:0:ee:3"},
         {"eeprom", "--fault", "erase:0:done"},
+        {"eeprom", "--filler", "11,1FF"},
+        {"eeprom", "--filler", ","},
     };
     for (const auto& args : cases) {
         DevsimProcess p;
@@ -542,6 +545,13 @@ TEST(DevsimEeprom, FaultsReplaceTheReplyOfTheirBlock) {
         EXPECT_EQ(c.reply, Hex(Send(d.fd, EepromFrame(1, data)))) << c.fault;
         EXPECT_EQ(c.next, Hex(Send(d.fd, EepromFrame(2, data)))) << c.fault;
         EXPECT_EQ(0, d.Stop()) << c.fault;
+    }
+    // The fields the tool does not interpret carry the filler.
+    {
+        Devsim d;
+        ASSERT_TRUE(d.Start({"eeprom", "--filler", "13,11"}));
+        EXPECT_EQ("55 AA 00 13 11 13 11 13 11 13 11 13 11 13 11", Hex(Send(d.fd, EepromFrame(0, data), 15)));
+        EXPECT_EQ(0, d.Stop());
     }
     // long16: the surplus byte leads the next reply, as the tool reads 15 at a time.
     Devsim d;
