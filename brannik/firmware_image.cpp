@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include "file_length.h"
+#include "file_open.h"
 #include "log_view.h"
 
 Shared<unsigned char*> g_code_image{nullptr};
@@ -54,7 +55,7 @@ int LoadFirmwareImage(const char* path)
     ReleaseImage(g_code_image);
     ReleaseImage(g_eeprom_image);
 
-    FILE* file = fopen(path, "rb");
+    FILE* file = OpenFileForReading(path);
     if (!file)
         return ErrorBox("%s", MSG_OPEN_FAILED);
     if (IsDirectory(file)) {

@@ -23,7 +23,7 @@ enum {
 extern Shared<unsigned char*> g_code_image;
 extern Shared<unsigned char*> g_eeprom_image;
 
-int LoadFirmwareImage(const char* path);  // 1, or 0 after ErrorBox
+int LoadFirmwareImage(const char* path);  // UTF-8 path; 1, or 0 after ErrorBox
 int IsFirmwareLoaded();
 
 // Shows the open-file dialog owned by owner (the front panel) and loads the

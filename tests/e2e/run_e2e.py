@@ -39,6 +39,17 @@ WRITING_EEPROM = 'Прошиваем новый EEPROM ...'
 DONE = 'успешно !\n'
 IDENTIFIED = 'Обнаружен загрузчик версии: %s \n'
 LINK_ERROR = 'Ошибка связи с устройством.\n'
+UNRECOGNISED = 'Неопознаный ответ от устройства.'
+
+# A line that another program left with XON/XOFF both ways and RTS/CTS, and
+# a device whose replies carry XON and XOFF in the bytes the tools do not
+# interpret; devsim notes the line's flow control as it changes.
+LEFT_SET_UP = ('--flow-control-left', '--filler', '11,13')
+FLOW_CONTROL_LEFT = 'ixon=1 ixoff=1 crtscts=1'
+FLOW_CONTROL_OFF = 'ixon=0 ixoff=0 crtscts=0'
+
+# Russian and Kazakh letters: no ANSI code page has them all.
+FOLDER = 'Прошивки — Әлем'
 
 
 def pattern(n_blocks, seed):
@@ -56,6 +67,19 @@ def make_zel(path, seed=1):
 def read(path):
     with open(path, 'rb') as f:
         return f.read()
+
+
+def flow_control_seen(transcript):
+    """The line's flow control as devsim noted it when it started, and as it
+    stood when the tool's first byte arrived."""
+    at_start = current = None
+    for line in read(transcript).decode(errors='replace').splitlines():
+        if '# line: ' in line:
+            current = line.split('# line: ', 1)[1]
+            at_start = at_start or current
+        elif ' < ' in line:
+            return at_start, current
+    return at_start, None
 
 
 class SessionTest(unittest.TestCase):
@@ -188,6 +212,15 @@ class VessamoTransferTest(SessionTest):
         self.assertEqual(self.d.progress(), (0, 64, 0))
         self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
         self.assertEqual(read(self.out), self.data)
+
+    def test_a_port_left_set_up_by_another_program_writes_every_byte(self):
+        self.start(64, *LEFT_SET_UP)
+        self.d.click(IDC_FLASHEEPROM)
+        log = self.d.wait_log(lambda l: l.endswith(WRITE_OK) or 'i = ' in l)
+        self.assertEqual(log, EEPROM_SIZE % len(self.data) + OPENED_COM3 + WRITE_OK)
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        self.assertEqual(read(self.out), self.data)
+        self.assertEqual(flow_control_seen(self.transcript), (FLOW_CONTROL_LEFT, FLOW_CONTROL_OFF))
 
     def test_open_requested_mid_transfer_waits_for_the_transfer(self):
         self.start(40, '--reply-delay-ms', '60')
@@ -359,6 +392,18 @@ class BrannikTest(SessionTest):
         self.d.click(IDC_EXIT)
         self.assertTrue(self.d.gone())
         self.assertEqual(h.wait_exit(self.proc), 0)
+
+    def test_a_port_left_set_up_by_another_program_flashes_exactly(self):
+        transcript = os.path.join(self.s.dir, 'transcript.txt')
+        self.ready(*LEFT_SET_UP, '--transcript', transcript, *self.device_out)
+        self.d.click(IDC_STARTFLASH)
+        expected = (OPENED_COM3 + CODE_LOADED + PROMPTS + IDENTIFIED % '1.0' + ERASING + DONE + PROGRAMMING + DONE +
+                    WRITING_EEPROM + DONE + FINAL_PROMPT)
+        log = self.d.wait_log(lambda l: len(l) >= len(expected) or UNRECOGNISED in l, 180)
+        self.assertEqual(log, expected)
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        self.assertDelivered()
+        self.assertEqual(flow_control_seen(transcript), (FLOW_CONTROL_LEFT, FLOW_CONTROL_OFF))
 
     def test_phase_failure_keeps_progress_and_restores_panel(self):
         self.ready('--fault', 'program:17:bad-checksum')
@@ -578,6 +623,66 @@ class BrannikTest(SessionTest):
         self.assertEqual(d.log(), log)
 
 
+class FolderNamesTest(SessionTest):
+    """Files in a folder named in Russian and Kazakh letters, under the
+    subclass's locale. What the device received tells the result: under an
+    English locale the log's Cyrillic reads back from another process as
+    '?', a limit of reading it from outside, not of the tools."""
+
+    def folder(self):
+        path = os.path.join(self.s.dir, FOLDER)
+        os.makedirs(path)
+        return path
+
+    def check_brannik(self):
+        zel = os.path.join(self.folder(), 'прошивка.zel')
+        code, eeprom = make_zel(zel, seed=5)
+        code_out, eeprom_out = os.path.join(self.s.dir, 'code.bin'), os.path.join(self.s.dir, 'eeprom.bin')
+        dev = self.s.devsim('boot-monitor', '--once', '--code-out', code_out, '--eeprom-out', eeprom_out)
+        self.s.brannik()
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.d.wait_log(lambda l: l.endswith(' COM3\n'))
+        self.d.click(IDC_OPENFILE)
+        self.d.open_file(zel)
+        h.wait_for(lambda: (self.d.enabled(IDC_STARTFLASH), self.d.has_box('Brannik Error')), any, 15,
+                   'the image loaded or refused')
+        self.assertFalse(self.d.has_box('Brannik Error'), self.d.box('Brannik Error', 100))
+        self.d.click(IDC_STARTFLASH)
+        # devsim --once ends by itself after a complete flash.
+        self.assertEqual(h.wait_exit(dev.proc, 180), 0, dev.stderr)
+        self.assertEqual(read(code_out), code)
+        self.assertEqual(read(eeprom_out), eeprom)
+
+    def check_vessamo(self):
+        data = pattern(16, 4)
+        out = os.path.join(self.s.dir, 'eeprom-out.bin')
+        dev = self.s.devsim('eeprom', '--blocks', '16', '--once', '--eeprom-out', out)
+        self.s.vessamo(data, cwd=self.folder())  # no error box: the panel shows
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.d.wait_log(lambda l: l.endswith(' COM3\n'))
+        self.d.click(IDC_FLASHEEPROM)
+        self.assertEqual(h.wait_exit(dev.proc, 30), 0, dev.stderr)
+        self.assertEqual(read(out), data)
+
+
+class FolderNamesRussianTest(FolderNamesTest):
+    def test_brannik_flashes_an_image_from_the_folder(self):
+        self.check_brannik()
+
+    def test_vessamo_started_in_the_folder_writes_its_data(self):
+        self.check_vessamo()
+
+
+class FolderNamesEnglishTest(FolderNamesTest):
+    lang = 'en_US.UTF-8'
+
+    def test_brannik_flashes_an_image_from_the_folder(self):
+        self.check_brannik()
+
+    def test_vessamo_started_in_the_folder_writes_its_data(self):
+        self.check_vessamo()
+
+
 class ScreenshotTest(SessionTest):
     """Both panels after a port pick, in the locale of the subclass."""
 
@@ -615,7 +720,8 @@ class ScreenshotRussianTest(ScreenshotTest):
         self.shoot('vessamo', 'ru')
 
 
-ALL = [StartupTest, PortPickTest, VessamoTransferTest, BrannikTest, ScreenshotEnglishTest, ScreenshotRussianTest]
+ALL = [StartupTest, PortPickTest, VessamoTransferTest, BrannikTest, FolderNamesRussianTest, FolderNamesEnglishTest,
+       ScreenshotEnglishTest, ScreenshotRussianTest]
 
 
 def main():
