@@ -10,11 +10,17 @@
 // "Start Flash" does nothing until a stopped sequence has returned (within
 // one probe), so there is never more than one. Nothing here enables the
 // Start/Stop button while the phases run.
+//
+// From "Start Flash" until the flash state is idle again (the panel
+// restored, or the stopped sequence returned) the PC is kept out of idle
+// sleep. Windows keeps that request per thread, so it is made and released
+// here, on the user-interface thread, never by the sequence.
 #include "front_panel.h"
 
 #include "boot_monitor.h"
 #include "firmware_image.h"
 #include "flash_sequence.h"
+#include "keep_awake.h"
 #include "panel_buttons.h"
 #include "port_worker.h"
 #include "serial_port.h"
@@ -41,6 +47,8 @@ static void StartFlash()
     DisableOpenFile();
     // A stop that no sync consumed must not reach this flash.
     g_stop_request.store(0);
+    // Awake before the flash can begin, so that no moment of it is without.
+    KeepSystemAwake(1);
     // Started before the post, so that the sequence finds it so.
     g_flash_state.store(FLASH_STARTED);
     RequestTransfer();
@@ -65,6 +73,7 @@ void OnStartStopFlash()
         // The sequence has returned already: nothing is left to stop it.
         g_flash_state.store(FLASH_IDLE);
         StopFlash();
+        KeepSystemAwake(0);
     } else if (state == FLASH_STARTED) {
         // The sequence may turn to the phases at this very moment; then
         // the phases run to their end and the button is already disabled.
@@ -122,6 +131,15 @@ void OnPortRequestsServed()
         EnableStartFlash();
     else
         DisableStartFlash();
+}
+
+void OnFlashReturned()
+{
+    // Idle: the sequence restored the panel or returned stopped. Otherwise
+    // it halted (the panel waits for "Stop Flash"), or "Start Flash" has
+    // already posted the next one.
+    if (g_flash_state.load() == FLASH_IDLE)
+        KeepSystemAwake(0);
 }
 
 int OnPortPicked(int index)

@@ -14,3 +14,4 @@ int  OnPortPicked(int index);        // dialog, CBN_SELCHANGE with CB_GETCURSEL'
                                      // 1 = the caller posts ID_PPP_SELECTPORT
 int  MayCloseTool();                 // close guard: 1 = destroy the main window
 void OnPortRequestsServed();         // sent by the port worker after parked or posted port requests ran
+void OnFlashReturned();              // sent by the port worker after each flash sequence returned

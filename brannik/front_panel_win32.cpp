@@ -48,6 +48,7 @@ static const ShellProfile BRANNIK_SHELL = {
     ID_COM_STARTFLASH,
     FlashFirmware,
     OnPortRequestsServed,
+    OnFlashReturned,
     nullptr,
     nullptr,
     PanelClick,

@@ -60,7 +60,7 @@ int WorkerPortRequest(unsigned command)
     return 0;
 }
 
-void WorkerRunTransfer(void (*transfer)(), void (*after_port_change)())
+void WorkerRunTransfer(void (*transfer)(), void (*after_port_change)(), void (*after_transfer)())
 {
     s_busy = 1;
     transfer();
@@ -75,9 +75,14 @@ void WorkerRunTransfer(void (*transfer)(), void (*after_port_change)())
         RunPortRequest(command);
         served = 1;
     }
+    // Done: a request that arrives while the hooks below wait in their
+    // sends to the user-interface thread is carried out at once. Parked, it
+    // would wait for the next transfer.
+    s_busy = 0;
     if (served && after_port_change)
         after_port_change();
-    s_busy = 0;
+    if (after_transfer)
+        after_transfer();
 }
 
 void WorkerRunPostedRequest(unsigned command, void (*after_port_change)())

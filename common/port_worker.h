@@ -23,6 +23,8 @@
 // transfer that may never return (a stopped flash whose probe write hangs),
 // so that the user-interface thread never waits on it.
 //
+// A tool that holds something for the length of a transfer (brannik keeps
+// the PC awake) is told on the user-interface thread after each transfer.
 // A tool whose panel depends on the port (brannik's Start button) is told
 // after parked or posted requests were served, since the panel saw the port
 // as it was before them. The worker sends that to the user-interface
@@ -51,8 +53,8 @@ void SleepMs(unsigned ms);  // the pause the main window makes between requests
 // An open or close: carried out now (1), or parked while a transfer runs (0).
 int  WorkerPortRequest(unsigned command);
 // Runs the transfer, then the requests parked meanwhile, then after_port_change
-// (may be nullptr; the Win32 layer gives one that sends to the
-// user-interface thread) if there were any.
-void WorkerRunTransfer(void (*transfer)(), void (*after_port_change)());
+// if there were any, then after_transfer. Either may be nullptr; the Win32
+// layer gives ones that send to the user-interface thread.
+void WorkerRunTransfer(void (*transfer)(), void (*after_port_change)(), void (*after_transfer)());
 // A posted open or close, then after_port_change (may be nullptr).
 void WorkerRunPostedRequest(unsigned command, void (*after_port_change)());

@@ -39,6 +39,11 @@ static void SendPortChanged()
     SendMessageA(g_main_window.load(), WM_SHELL_PORT_CHANGED, 0, 0);
 }
 
+static void SendTransferDone()
+{
+    SendMessageA(g_main_window.load(), WM_SHELL_TRANSFER_DONE, 0, 0);
+}
+
 static LRESULT PortWorkerCommand(HWND window, WPARAM wparam)
 {
     unsigned command = LOWORD(wparam);
@@ -55,7 +60,7 @@ static LRESULT PortWorkerCommand(HWND window, WPARAM wparam)
         return 0;
     }
     if (shell && shell->transfer && command == shell->transfer_command) {
-        WorkerRunTransfer(shell->transfer, after_port_change);
+        WorkerRunTransfer(shell->transfer, after_port_change, shell->after_transfer ? SendTransferDone : nullptr);
         if (s_close_after_transfer)
             DestroyWindow(window);
     }

@@ -182,6 +182,10 @@ static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam,
         if (s_shell->after_port_change)
             s_shell->after_port_change();
         return 0;
+    case WM_SHELL_TRANSFER_DONE:
+        if (s_shell->after_transfer)
+            s_shell->after_transfer();
+        return 0;
     default:
         return DefWindowProcA(window, message, wparam, lparam);
     }

@@ -38,6 +38,10 @@ struct ShellProfile {
     // worker sends WM_SHELL_PORT_CHANGED, and this runs on the
     // user-interface thread. May be nullptr.
     void (*after_port_change)();
+    // After each transfer has returned: the worker sends
+    // WM_SHELL_TRANSFER_DONE, and this runs on the user-interface thread.
+    // May be nullptr.
+    void (*after_transfer)();
     // Before any window: 0 ends start-up with exit code 0. May be nullptr.
     int (*before_windows)();
     // Once the port worker is started, before the panel is shown. May be nullptr.
@@ -59,8 +63,9 @@ struct ShellProfile {
 
 const ShellProfile* Shell();  // the profile RunToolShell was given
 
-// Port worker to main window, sent: parked or posted port requests ran.
-enum { WM_SHELL_PORT_CHANGED = WM_APP + 1 };
+// Port worker to main window, sent: parked or posted port requests ran;
+// a transfer has returned.
+enum { WM_SHELL_PORT_CHANGED = WM_APP + 1, WM_SHELL_TRANSFER_DONE = WM_APP + 2 };
 
 // WinMain's body for a tool. Returns the process exit code.
 int RunToolShell(const ShellProfile* shell, HINSTANCE instance);

@@ -1,7 +1,9 @@
 // brannik's front panel logic with a simple double of the port worker: open
 // and close run OpenComPort/CloseComPort at once over pseudo-terminals,
-// posted transfers run FlashFirmware in order on one worker thread, pauses
-// are only recorded, and the open-file dialog is scripted. Interleavings of
+// posted transfers run FlashFirmware in order on one worker thread (the
+// test thread hears that each returned when it waits for them, as the
+// user-interface thread would), pauses are only recorded, and the open-file
+// dialog is scripted. Interleavings of
 // the two threads are the model test's business (flash_model_test.cpp).
 #include <gtest/gtest.h>
 
@@ -39,6 +41,7 @@ static std::condition_variable s_double_changed;
 static std::string s_requests;             // "open sleep:50 ..." in call order
 static std::deque<unsigned> s_posted;      // 0 a transfer, else a posted open or close
 static int s_busy = 0;                     // the worker has work in hand
+static int s_returned = 0;                 // sequences returned, not yet told to the panel
 static std::thread s_worker;               // takes them in order
 static std::string s_dialog_path;          // "" = the user cancels
 
@@ -63,6 +66,8 @@ static void WorkerLoop()
         else
             FlashFirmware();
         lock.lock();
+        if (!command)
+            ++s_returned;
     }
     s_busy = 0;
     s_double_changed.notify_all();
@@ -120,14 +125,19 @@ std::string Requests()
     return r;
 }
 
-// Waits until every posted transfer has run.
+// Waits until every posted transfer has run, and tells the panel on this
+// thread that each returned.
 void JoinWorkers()
 {
     std::unique_lock<std::mutex> lock(s_double_mutex);
     s_double_changed.wait(lock, [] { return !s_busy; });
+    int returned = s_returned;
+    s_returned = 0;
     lock.unlock();
     if (s_worker.joinable())
         s_worker.join();
+    for (; returned > 0; --returned)
+        OnFlashReturned();
 }
 
 // Waits (bounded) until ready() holds; a test that times out fails on its
@@ -208,6 +218,7 @@ protected:
         ClearRecordedPanel();
         ClearRecordedLog();
         ClearRecordedProgress();
+        ClearRecordedAwake();
         Requests();
     }
 
@@ -306,11 +317,13 @@ TEST_F(BrannikPanelTest, StateTable)
         if (prompts != std::string::npos)
             log.erase(prompts, PROMPTS.size());
         ExpectState(s.state, s.state.flag == 0);
+        EXPECT_EQ(RecordedAwake(), s.state.flag == 1);  // held on this thread, released here
         EXPECT_EQ(Requests(), s.requests);
         EXPECT_EQ(log, s.log);
         EXPECT_EQ(RecordedErrorBoxes(), s.boxes);
     }
     EXPECT_EQ(IsFirmwareLoaded(), 1);
+    EXPECT_EQ(RecordedAwakeOps(), "hold release");
 }
 
 // Started, running phases, idle after a failed phase; "Exit" refused
@@ -329,8 +342,12 @@ TEST_F(BrannikPanelTest, FlashGoesThroughStartedAndRunningToIdle)
     ExpectState(RUNNING, 0);
     EXPECT_EQ(g_stop_request.load(), 0);
 
+    EXPECT_TRUE(RecordedAwake());
+
     JoinWorkers();
     ExpectState(READY, 1);
+    EXPECT_EQ(RecordedAwakeOps(), "hold release");
+    EXPECT_FALSE(RecordedAwake());
     EXPECT_EQ(RecordedProgress().pos, 1u);
     EXPECT_EQ(RecordedLog(), PROMPTS + "Обнаружен загрузчик версии: 1.4 \r\n" + "Стираем старый код ... " +
                                  "\r\r\nУстройство не отвечает. i = 1\r\r\n");
@@ -363,9 +380,11 @@ TEST_F(BrannikPanelTest, StaleStopDoesNotReachTheNextFlash)
     JoinWorkers();
     ExpectState(STARTED, 0);  // identify failed: the panel waits for "Stop Flash"
     EXPECT_EQ(RecordedLog(), PROMPTS + NO_ANSWER);
+    EXPECT_TRUE(RecordedAwake());
 
     OnStartStopFlash();
     ExpectState(READY, 1);
+    EXPECT_FALSE(RecordedAwake());
     ClearRecordedLog();
     OnStartStopFlash();
     JoinWorkers();

@@ -538,6 +538,12 @@ void CheckQuiescent()
         Violation(running ? "the panel shows running phases while none run" : "the phases run while the panel does not show them");
     if (MayCloseTool() != (idle ? 1 : 0))
         Violation(idle ? "\"Exit\" is refused while the panel shows idle" : "\"Exit\" is allowed while the panel shows a flash");
+    // The PC stays awake for the whole flash, and only for it.
+    int state = g_flash_state.value.load();  // the model's own look: past the access hook
+    if (state != FLASH_IDLE && !RecordedAwake())
+        Violation("a flash is in progress while the PC may go to sleep");
+    if (state == FLASH_IDLE && WdOutstanding() == 0 && WdQueued() == 0 && WdWhere() == WD_IDLE && RecordedAwake())
+        Violation("the PC is kept awake after the flash has ended");
     if (idle && WdOutstanding() == 0 && WdQueued() == 0) {
         if (p.start_enabled && !IsPortReady())
             Violation("Start Flash is enabled with no port open");
@@ -612,7 +618,8 @@ std::string RunInterleaving(uint64_t seed)
     EnumComPorts();
     WdSetSleepSteps(SleepSteps);
     WdSetSwitchSteps(SwitchSteps);
-    WdStart(ModelTransfer, OnPortRequestsServed);
+    ClearRecordedAwake();
+    WdStart(ModelTransfer, OnPortRequestsServed, OnFlashReturned);
 
     int steps = 20 + Below(60);
     for (int i = 0; i < steps && M.violation.empty(); i++) {

@@ -50,6 +50,7 @@ static const ShellProfile VESSAMO_SHELL = {
     ID_COM_FLASHEEPROM,
     FlashEeprom,
     nullptr,
+    nullptr,
     LoadEepromData,
     LogDataSize,
     PanelClick,

@@ -1,12 +1,13 @@
 // recording: the native stand-ins for the three Win32 views that the
 // transfers and the front panels drive (log view and error box, progress
-// bar, brannik's flash controls). Each records what reaches it so that the
+// bar, brannik's flash controls), and for brannik's keep-awake request. Each records what reaches it so that the
 // tests can read the text, the bar and the controls as a technician would.
 // Every model is guarded by a mutex: the transfers drive them from the port
 // worker while the tests read them.
 #pragma once
 
 #include <string>
+#include <thread>
 
 // Called at the start of every view operation, from whichever thread makes
 // it; nullptr by default. Each operation stands for a synchronous send to
@@ -45,3 +46,13 @@ struct PanelModel {
 PanelModel RecordedPanel();
 std::string RecordedPanelOps();   // e.g. "DisableStartFlash EnableStartFlash ..."
 void ClearRecordedPanel();        // start-up state: Start disabled "Start Flash", others enabled
+
+// ---- brannik's keep-awake request (keep_awake_record.cpp) ------------------
+// Per thread, as Windows keeps it: a release on another thread than the
+// hold leaves the system kept awake.
+bool RecordedAwake();              // some thread's request stands
+std::string RecordedAwakeOps();    // "hold release ..." in call order
+void ClearRecordedAwake();
+// A double that runs a user-interface handler on a thread of its own makes
+// the calls count for the user-interface thread `id` (nullptr: its own).
+void RecordAsThread(const std::thread::id* id);

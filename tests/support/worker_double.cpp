@@ -22,6 +22,8 @@ static thread_local int t_on_ui = 0;  // the worker runs a handler of the UI thr
 // Guarded by s_m.
 static void (*s_transfer)() = nullptr;
 static void (*s_after_port_change)() = nullptr;
+static void (*s_after_transfer)() = nullptr;
+static std::thread::id s_ui_thread;  // the test thread, playing the user-interface thread
 static int s_turn = 0;         // 1: the worker may run
 static int s_budget = 0;       // yield points it may still pass
 static int s_pumping = 1;      // the UI side serves sends
@@ -128,16 +130,22 @@ static void SharedHook(const void* value)
         ++s_switches;
 }
 
-// after_port_change is sent to the user-interface thread: once the send
-// goes through, it runs whole, as the UI thread's handler would, with no
-// yield point inside (the worker waits in the send meanwhile).
-static void SendAfterPortChange()
+// after_port_change and after_transfer are sent to the user-interface
+// thread: once the send goes through, the handler runs whole, as the UI
+// thread's would, with no yield point inside (the worker waits in the send
+// meanwhile).
+static void RunOnUi(void (*handler)())
 {
     SendHook();
     t_on_ui = 1;
-    s_after_port_change();
+    RecordAsThread(&s_ui_thread);
+    handler();
+    RecordAsThread(nullptr);
     t_on_ui = 0;
 }
+
+static void SendAfterPortChange() { RunOnUi(s_after_port_change); }
+static void SendAfterTransfer() { RunOnUi(s_after_transfer); }
 
 // A transfer counts as outstanding until the transfer itself returns; the
 // parked requests served after it belong to no flash.
@@ -164,7 +172,7 @@ static void WorkerMain()
             if (command)
                 WorkerRunPostedRequest(command, after);
             else
-                WorkerRunTransfer(RunTransfer, after);
+                WorkerRunTransfer(RunTransfer, after, s_after_transfer ? SendAfterTransfer : nullptr);
             lock.lock();
         } else if (s_quit || s_draining) {
             break;
@@ -175,12 +183,14 @@ static void WorkerMain()
     s_cv.notify_all();
 }
 
-void WdStart(void (*transfer)(), void (*after_port_change)())
+void WdStart(void (*transfer)(), void (*after_port_change)(), void (*after_transfer)())
 {
     {
         std::lock_guard<std::mutex> lock(s_m);
         s_transfer = transfer;
         s_after_port_change = after_port_change;
+        s_after_transfer = after_transfer;
+        s_ui_thread = std::this_thread::get_id();
         s_turn = s_budget = s_draining = s_quit = 0;
         s_pumping = 1;
         s_ui_busy = 0;

@@ -30,10 +30,12 @@ enum WdAt {
     WD_SHARED, // before an access to a shared value
 };
 
-// Starts a worker whose transfer is `transfer`, with `after_port_change` for
-// WorkerRunTransfer (sent to the user-interface side, as on Win32). Installs
-// the view send hook and the shared access hook.
-void WdStart(void (*transfer)(), void (*after_port_change)());
+// Starts a worker whose transfer is `transfer`, with `after_port_change` and
+// `after_transfer` for WorkerRunTransfer (sent to the user-interface side,
+// as on Win32; each runs whole, its keep-awake calls counting for the
+// calling thread, which plays the user-interface thread). Installs the view
+// send hook and the shared access hook.
+void WdStart(void (*transfer)(), void (*after_port_change)(), void (*after_transfer)());
 // Ends the worker: from now on every yield point passes at once and the
 // link is expected to fail its I/O (WdDraining), so whatever runs ends.
 void WdStop();
