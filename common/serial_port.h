@@ -3,7 +3,9 @@
 // Finds the COM ports present (for the port picker), opens the selected port
 // with the tool's line settings and read time-outs, closes it, and answers
 // whether the tool is ready to talk to a device. Each outcome of an open or
-// close is logged with LogPrint.
+// close is logged with LogPrint. A port keeps the settings the last program
+// left on it, so the open takes the whole line over (TakeOverLine) and
+// inherits nothing but DTR and RTS.
 //
 // Threads: EnumComPorts and GetListedPort run on the user-interface thread
 // before the front panel is shown. OpenComPort, CloseComPort and every
