@@ -139,22 +139,6 @@ std::string Describe(const PortLineSettings& l)
     return text;
 }
 
-// What a driver reports for a port nobody has set up: 9600 8N1, nothing on.
-PortLineSettings CleanLine()
-{
-    PortLineSettings l = {};
-    l.baud = 9600;
-    l.byte_size = 8;
-    l.binary = 1;
-    l.dtr_control = PORT_LINE_ON;
-    l.rts_control = PORT_LINE_ON;
-    l.xon_char = 0x11;
-    l.xoff_char = 0x13;
-    l.xon_limit = 2048;
-    l.xoff_limit = 512;
-    return l;
-}
-
 // Whatever another program left on the port, alone and all at once, the
 // open applies the tools' raw link: every hazard off, XON/XOFF characters
 // and limits that Windows accepts, DTR and RTS at the level reported.
@@ -207,7 +191,7 @@ TEST_F(SerialSteps, OpenTakesOverWhateverTheLastProgramLeftOnTheLine)
             SCOPED_TRACE(std::string(tool->title) + " / " + h.what);
             SetUp();
             SetToolProfile(tool);
-            PortLineSettings left = CleanLine();
+            PortLineSettings left = ScriptCleanLine();
             h.leave(&left);
             ScriptReportLine(left);
             g_selected_port.store(3);

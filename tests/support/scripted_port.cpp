@@ -39,15 +39,24 @@ void ScriptReset()
     s_probed.clear();
     s_calls.clear();
     s_open_handles = 0;
-    memset(&s_reported, 0, sizeof s_reported);
-    s_reported.baud = 9600;
-    s_reported.byte_size = 8;
-    s_reported.binary = 1;
-    s_reported.dtr_control = PORT_LINE_ON;
-    s_reported.rts_control = PORT_LINE_ON;
-    s_reported.xon_char = 0x11;
-    s_reported.xoff_char = 0x13;
+    s_reported = ScriptCleanLine();
     memset(&s_applied, 0, sizeof s_applied);
+}
+
+PortLineSettings ScriptCleanLine()
+{
+    PortLineSettings l;
+    memset(&l, 0, sizeof l);
+    l.baud = 9600;
+    l.byte_size = 8;
+    l.binary = 1;
+    l.dtr_control = PORT_LINE_ON;
+    l.rts_control = PORT_LINE_ON;
+    l.xon_char = 0x11;
+    l.xoff_char = 0x13;
+    l.xon_limit = 2048;
+    l.xoff_limit = 512;
+    return l;
 }
 
 void ScriptFailAt(ScriptStep step) { s_fail = step; }

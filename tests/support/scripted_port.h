@@ -25,6 +25,8 @@ void ScriptClearCalls();
 const std::vector<int>& ScriptProbed(); // COM numbers probed, in call order
 int ScriptOpenHandles();                // handles created and not yet released
 // The line PortGetState reports (as a driver hands over what the last
-// program left), and the line PortSetState was last given.
+// program left; ScriptCleanLine, 9600 8N1 with nothing on, until set), and
+// the line PortSetState was last given.
+PortLineSettings ScriptCleanLine();
 void ScriptReportLine(const PortLineSettings& line);
 PortLineSettings ScriptAppliedLine();
