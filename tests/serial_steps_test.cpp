@@ -148,28 +148,23 @@ TEST_F(SerialSteps, OpenTakesOverWhateverTheLastProgramLeftOnTheLine)
     struct Hazard {
         const char* what;
         Leave leave;
-        unsigned char dtr, rts;  // as applied
+        unsigned char dtr = PORT_LINE_ON, rts = PORT_LINE_ON;  // as applied
     } hazards[] = {
-        {"a clean line", [](PortLineSettings*) {}, PORT_LINE_ON, PORT_LINE_ON},
-        {"XON/XOFF output flow", [](PortLineSettings* l) { l->out_xon_xoff = 1; }, PORT_LINE_ON, PORT_LINE_ON},
-        {"XON/XOFF input flow", [](PortLineSettings* l) { l->in_xon_xoff = 1; }, PORT_LINE_ON, PORT_LINE_ON},
-        {"CTS output flow", [](PortLineSettings* l) { l->out_cts_flow = 1; }, PORT_LINE_ON, PORT_LINE_ON},
-        {"DSR output flow", [](PortLineSettings* l) { l->out_dsr_flow = 1; }, PORT_LINE_ON, PORT_LINE_ON},
-        {"DSR sensitivity", [](PortLineSettings* l) { l->dsr_sensitivity = 1; }, PORT_LINE_ON, PORT_LINE_ON},
-        {"null stripping", [](PortLineSettings* l) { l->null_strip = 1; }, PORT_LINE_ON, PORT_LINE_ON},
-        {"error character", [](PortLineSettings* l) { l->error_char = 1; }, PORT_LINE_ON, PORT_LINE_ON},
-        {"parity checking", [](PortLineSettings* l) { l->parity_check = 1; }, PORT_LINE_ON, PORT_LINE_ON},
-        {"abort on error", [](PortLineSettings* l) { l->abort_on_error = 1; }, PORT_LINE_ON, PORT_LINE_ON},
-        {"XON equal to XOFF", [](PortLineSettings* l) { l->xon_char = l->xoff_char = 0x13; }, PORT_LINE_ON,
-         PORT_LINE_ON},
-        {"limits past the queue", [](PortLineSettings* l) { l->xon_limit = 4096; l->xoff_limit = 65535; },
-         PORT_LINE_ON, PORT_LINE_ON},
-        {"7E2, not binary", [](PortLineSettings* l) { l->byte_size = 7; l->parity = 2; l->stop_bits = 2; l->binary = 0; },
-         PORT_LINE_ON, PORT_LINE_ON},
-        {"RTS/CTS handshake", [](PortLineSettings* l) { l->out_cts_flow = 1; l->rts_control = PORT_LINE_HANDSHAKE; },
-         PORT_LINE_ON, PORT_LINE_ON},
-        {"DTR/DSR handshake", [](PortLineSettings* l) { l->out_dsr_flow = 1; l->dtr_control = PORT_LINE_HANDSHAKE; },
-         PORT_LINE_ON, PORT_LINE_ON},
+        {"a clean line", [](PortLineSettings*) {}},
+        {"XON/XOFF output flow", [](PortLineSettings* l) { l->out_xon_xoff = 1; }},
+        {"XON/XOFF input flow", [](PortLineSettings* l) { l->in_xon_xoff = 1; }},
+        {"CTS output flow", [](PortLineSettings* l) { l->out_cts_flow = 1; }},
+        {"DSR output flow", [](PortLineSettings* l) { l->out_dsr_flow = 1; }},
+        {"DSR sensitivity", [](PortLineSettings* l) { l->dsr_sensitivity = 1; }},
+        {"null stripping", [](PortLineSettings* l) { l->null_strip = 1; }},
+        {"error character", [](PortLineSettings* l) { l->error_char = 1; }},
+        {"parity checking", [](PortLineSettings* l) { l->parity_check = 1; }},
+        {"abort on error", [](PortLineSettings* l) { l->abort_on_error = 1; }},
+        {"XON equal to XOFF", [](PortLineSettings* l) { l->xon_char = l->xoff_char = 0x13; }},
+        {"limits past the queue", [](PortLineSettings* l) { l->xon_limit = 4096; l->xoff_limit = 65535; }},
+        {"7E2, not binary", [](PortLineSettings* l) { l->byte_size = 7; l->parity = 2; l->stop_bits = 2; l->binary = 0; }},
+        {"RTS/CTS handshake", [](PortLineSettings* l) { l->out_cts_flow = 1; l->rts_control = PORT_LINE_HANDSHAKE; }},
+        {"DTR/DSR handshake", [](PortLineSettings* l) { l->out_dsr_flow = 1; l->dtr_control = PORT_LINE_HANDSHAKE; }},
         {"DTR off, RTS toggled for RS-485", [](PortLineSettings* l) {
              l->dtr_control = PORT_LINE_OFF;
              l->rts_control = PORT_LINE_TOGGLE;
