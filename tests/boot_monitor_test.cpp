@@ -199,6 +199,10 @@ TEST(BootMonitorSync, AnswersStopsAndFailures)
         {"echoed probes ignored", {PeerProbes(4, answer, Bytes({0x55}))}, false, 0, 0, 1, 4},
         {"noise 0x00 ignored", {PeerProbes(3, answer, Bytes({0x00}))}, false, 0, 0, 1, 3},
         {"noise 0xA5 ignored", {PeerProbes(3, answer, Bytes({0xA5}))}, false, 0, 0, 1, 3},
+        // The device's own program talked while the port sat idle before
+        // Start Flash: its 0xAA is no answer to a probe not yet sent.
+        {"0xAA from the running program before the sync",
+         {PeerSend(Bytes({0x41, 0xAA, 0x0D, 0xAA}), 10), PeerProbes(3, answer)}, false, 0, 0, 1, 3},
         {"stop set before start", {}, false, 1, 0, 0, 1},
         {"stop set, answer in the same read", {PeerProbes(1, answer)}, false, 1, 0, 1, 1},
         {"stop set while probing", {}, false, 0, 150, 0, -1},
@@ -210,6 +214,8 @@ TEST(BootMonitorSync, AnswersStopsAndFailures)
         ScriptedPeer* peer = c.hang_up ? StartHungUp() : StartWithPort(c.script);
         ASSERT_NE(peer, nullptr);
         g_stop_request.store(c.stop_before);
+        if (!c.script.empty() && c.script[0].kind == PEER_SEND)
+            std::this_thread::sleep_for(std::chrono::milliseconds(80));  // sent, not yet read
 
         SyncRun run = RunSync(c.stop_after_ms);
         EXPECT_FALSE(run.watchdog_fired) << "the sync did not end by itself";

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "log_view.h"
+#include "port_worker.h"
 #include "recording.h"
 #include "serial_port.h"
 #include "support/scripted_port.h"
@@ -311,6 +312,76 @@ TEST_F(SerialSteps, SecondEnumerationDoesNotAppendAgain)
     EXPECT_EQ(ScriptProbed().size(), 2 * 255u);
     EXPECT_EQ(GetListedPort(254), 255);
     EXPECT_EQ(GetListedPort(255), 0);
+}
+
+// ---- Opens and closes parked during a transfer ------------------------------
+
+// A technician clicking through the picker while a transfer runs: each pick
+// is a close then an open of the newly selected port, delivered while the
+// transfer waits in one of its sends.
+std::vector<std::pair<unsigned, int>> s_burst;  // command, port selected before it
+int s_port_changes;
+
+void BurstDuringTransfer()
+{
+    ScriptClearCalls();
+    for (const auto& r : s_burst) {
+        g_selected_port.store(r.second);
+        EXPECT_EQ(WorkerPortRequest(r.first), 0) << "carried out under the transfer";
+    }
+    EXPECT_EQ(ScriptCalls(), "") << "the port changed under the transfer";
+}
+
+void CountPortChange() { ++s_port_changes; }
+
+TEST_F(SerialSteps, RequestsParkedDuringATransferLeaveThePortAsTheirOrderWould)
+{
+    // Up to the list's sixteen slots every request is served in order, with
+    // its log line; past them the list is reduced to its net effect.
+    for (int picks : {1, 8, 9, 20, 100}) {
+        for (int end_closed : {0, 1}) {
+            SCOPED_TRACE("picks " + std::to_string(picks) + (end_closed ? ", then ----" : ""));
+            SetUp();
+            SetToolProfile(&BRANNIK_PROFILE);
+            g_selected_port.store(2);
+            ASSERT_EQ(OpenComPort(), 1);
+            s_burst.clear();
+            for (int i = 0; i < picks; ++i) {
+                s_burst.push_back({ID_COM_CLOSE, 2});
+                s_burst.push_back({ID_COM_OPEN, 3 + i % 5});
+            }
+            const int last = 3 + (picks - 1) % 5;
+            if (end_closed)
+                s_burst.push_back({ID_COM_CLOSE, last});  // "----"
+            // The same requests carried out one after another once the
+            // transfer has returned, when the last pick is the selected port.
+            g_selected_port.store(last);
+            ScriptClearCalls();
+            for (const auto& r : s_burst)
+                r.first == ID_COM_OPEN ? (void)OpenComPort() : CloseComPort();
+            std::string in_order = ScriptCalls();
+            CloseComPort();
+            ASSERT_EQ(OpenComPort(), 1);
+            ClearRecordedLog();
+
+            s_port_changes = 0;
+            WorkerRunTransfer(BurstDuringTransfer, CountPortChange, nullptr);
+            EXPECT_EQ(s_port_changes, 1);
+            if (s_burst.size() <= 16) {
+                EXPECT_EQ(ScriptCalls(), in_order);
+            }
+            EXPECT_EQ(ScriptOpenHandles(), end_closed ? 0 : 1);
+            EXPECT_EQ(g_port.load() == nullptr, end_closed == 1);
+            std::string log = RecordedLog();
+            if (!end_closed) {
+                EXPECT_NE(log.find("COM" + std::to_string(last) + "\r\n", log.size() - 8),
+                          std::string::npos) << log;
+            }
+            // The list is empty again: the next request runs at once.
+            EXPECT_EQ(WorkerPortRequest(ID_COM_CLOSE), 1);
+            EXPECT_EQ(ScriptOpenHandles(), 0);
+        }
+    }
 }
 
 }  // namespace
