@@ -4,7 +4,7 @@
 const ToolProfile BRANNIK_PROFILE = {
     "Tarvel Brannik",                       // title
     "Brannik Error",                        // error box caption
-    127,                                    // COM1..COM127 probed
+    127,                                    // COM1..COM127 listed
     115200,                                 // bit/s
     0,                                      // read multiplier, ms per byte
     50,                                     // read constant, ms

@@ -7,6 +7,7 @@
 
 Shared<PortHandle> g_port{nullptr};
 Shared<int> g_selected_port{0};
+Shared<int> g_open_port{0};
 Shared<void*> g_port_worker_thread{nullptr};
 
 static const char MSG_PORT_OPENED[] = "Открыт порт COM%i\n";  // same in both tools
@@ -15,23 +16,61 @@ enum {
     PORT_PURGE_ALL = 0x0F,  // abort and clear both directions (PurgeComm flags)
 };
 
-// Written on the user-interface thread before the front panel is shown,
-// read-only afterwards.
+// User-interface thread only.
 static int s_port_list[PORT_LIST_SLOTS];
 static Shared<int> s_port_count{0};
 
+int ComPortNumber(const char* name, unsigned length)
+{
+    while (length > 0 && (name[length - 1] == ' ' || name[length - 1] == '\t' || name[length - 1] == '\0'))
+        --length;
+    if (length < 4 || length > 6)
+        return 0;
+    if ((name[0] | 0x20) != 'c' || (name[1] | 0x20) != 'o' || (name[2] | 0x20) != 'm')
+        return 0;
+    // "COM007" is another device name than "COM7", which the tool would open.
+    if (name[3] == '0')
+        return 0;
+    int com = 0;
+    for (unsigned i = 3; i < length; ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return 0;
+        com = com * 10 + (name[i] - '0');
+    }
+    return com;
+}
+
+struct NamedPorts {
+    int last;
+    unsigned char named[PORT_LIST_SLOTS];  // by COM number
+};
+
+static void TakePortName(const char* name, unsigned length, void* context)
+{
+    NamedPorts* ports = static_cast<NamedPorts*>(context);
+    int com = ComPortNumber(name, length);
+    if (com >= 1 && com <= ports->last)
+        ports->named[com] = 1;
+}
+
 int EnumComPorts()
 {
-    // The list is built anew, never appended to, so a second call cannot
-    // list a port twice or run past the table.
-    int last = Tool().last_probed_port;
-    if (last > PORT_LIST_SLOTS - 1)
-        last = PORT_LIST_SLOTS - 1;
+    // Built anew each time: both sources may name a port, and names repeat.
+    NamedPorts ports = {};
+    ports.last = Tool().last_listed_port;
+    if (ports.last > PORT_LIST_SLOTS - 1)
+        ports.last = PORT_LIST_SLOTS - 1;
+    PortListNames(TakePortName, &ports);
+    // The user sees what is open, even an adapter already pulled: a
+    // transfer on it reports the lost line, and a pick of another entry
+    // closes it.
+    int open = g_open_port.load();
+    if (open >= 1 && open <= ports.last)
+        ports.named[open] = 1;
     int count = 0;
-    for (int com = 1; com <= last && count < PORT_LIST_SLOTS; ++com) {
-        if (PortProbe(com))
+    for (int com = 1; com <= ports.last; ++com)
+        if (ports.named[com])
             s_port_list[count++] = com;
-    }
     s_port_count.store(count);
     return count;
 }
@@ -93,6 +132,7 @@ static int FailOpen(PortHandle h, const char* format, int com)
 {
     PortRelease(h);
     g_port.store(nullptr);
+    g_open_port.store(0);
     LogPrint(format, com);
     return 0;
 }
@@ -127,6 +167,7 @@ int OpenComPort()
     if (!ApplyPortTimeouts(h))
         return FailOpen(h, tool.msg_timeouts_failed, com);
 
+    g_open_port.store(com);
     LogPrint(MSG_PORT_OPENED, com);
     return 1;
 }
@@ -139,6 +180,7 @@ void CloseComPort()
     PortPurge(h);
     PortRelease(h);
     g_port.store(nullptr);
+    g_open_port.store(0);
     if (Tool().msg_port_closed)
         LogPrint("%s", Tool().msg_port_closed);
 }

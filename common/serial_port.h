@@ -1,17 +1,24 @@
 // serial_port: the tool's one serial port.
 //
-// Finds the COM ports present (for the port picker), opens the selected port
-// with the tool's line settings and read time-outs, closes it, and answers
-// whether the tool is ready to talk to a device. Each outcome of an open or
-// close is logged with LogPrint. A port keeps the settings the last program
+// Lists the COM ports the system knows (for the port picker), opens the
+// selected port with the tool's line settings and read time-outs, closes it,
+// and answers whether the tool is ready to talk to a device. Each outcome of
+// an open or close is logged with LogPrint.
+//
+// The list is made from the names the system gives its ports, never by
+// opening them: an open wakes a Bluetooth port for seconds and resets every
+// device that reacts to DTR. It is made anew whenever the picker is filled
+// (start-up, a device change, the list dropping down); the port the tool
+// holds open stays on it even after the system stops naming it. A port keeps the settings the last program
 // left on it, so the open takes the whole line over (TakeOverLine) and
 // inherits nothing but DTR and RTS.
 //
 // Threads: EnumComPorts and GetListedPort run on the user-interface thread
-// before the front panel is shown. OpenComPort, CloseComPort and every
-// transfer's use of the port run on the port worker thread only. The port
-// handle is written only by OpenComPort/CloseComPort; IsPortReady reads it on
-// the user-interface thread after a synchronous open or close request.
+// only, which alone writes and reads the list. OpenComPort, CloseComPort and
+// every transfer's use of the port run on the port worker thread only. The
+// port handle and the open port's number are written only by
+// OpenComPort/CloseComPort; IsPortReady and EnumComPorts read them on the
+// user-interface thread.
 //
 // The protocol code reaches the platform only through the Port* backend
 // functions at the bottom of this header. The build links exactly one
@@ -26,6 +33,7 @@ typedef struct PortDevice* PortHandle;  // opaque; nullptr = no port open
 // Shared between the threads.
 extern Shared<PortHandle> g_port;           // written by Open/CloseComPort (port worker)
 extern Shared<int> g_selected_port;         // COM number; written by the front panel
+extern Shared<int> g_open_port;             // COM number of the open port, 0 for none; written by Open/CloseComPort
 extern Shared<void*> g_port_worker_thread;  // set by StartPortWorker; read by IsPortReady
 
 enum {
@@ -33,8 +41,15 @@ enum {
     PORT_QUEUE_BYTES = 2048,    // driver queue sizes asked for at open
 };
 
-int  EnumComPorts();            // probes COM1..last_probed_port anew, returns the count
+// Lists anew, in ascending order, each COM1..last_listed_port that the
+// system names, and the open port; returns the count. Opens nothing.
+int  EnumComPorts();
 int  GetListedPort(int index);  // list entry, or 0 outside 0..count-1
+// The COM number a port name stands for when the tool opens "\\.\COM<n>":
+// "COM" (any case) and a number without leading zeros, up to three digits;
+// trailing blanks and zeros (a registry string's padding) are ignored. 0 for
+// anything else ("COM007", "COM3A", "LPT1", "COM0").
+int  ComPortNumber(const char* name, unsigned length);
 int  OpenComPort();             // 1 when a port is open afterwards
 void CloseComPort();
 int  IsPortReady();             // worker thread exists and a port is open
@@ -108,7 +123,13 @@ struct PortTimeouts {
     unsigned write_constant_ms;
 };
 
-int        PortProbe(int com);      // 1: present (free, busy, or its device fails)
+// Hands every name the system has for a serial port to take(): on Windows
+// the DOS device names (QueryDosDevice) and the serial drivers' port names
+// (SERIALCOMM). As the system has them: other names among them, not zero
+// terminated, possibly padded. Touches no port; a source that fails is
+// skipped.
+typedef void (*PortNameSink)(const char* name, unsigned length, void* context);
+void       PortListNames(PortNameSink take, void* context);
 PortHandle PortCreate(int com);     // exclusive open; nullptr on failure
 void       PortSetupQueues(PortHandle h, unsigned in_bytes, unsigned out_bytes);
 int        PortGetState(PortHandle h, PortLineState* state);  // the line as the driver reports it

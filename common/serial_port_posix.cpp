@@ -67,18 +67,21 @@ static int OpenDevice(const char* path)
     return open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
 }
 
-int PortProbe(int com)
+// The ports bound in the table are the ones this system names.
+void PortListNames(PortNameSink take, void* context)
 {
-    char path[256];
-    ComPortPath(com, path, sizeof path);
-    int fd = OpenDevice(path);
-    if (fd < 0)
-        // Held by someone else, or present but its device fails: still a port.
-        return errno == EBUSY || errno == EACCES || errno == EIO;
-    // It opened, so it exists; whether another holder has it locked (our
-    // flock would say EWOULDBLOCK) does not matter for the list.
-    close(fd);
-    return 1;
+    for (int com = 1; com < COM_PORT_BINDINGS; ++com) {
+        int bound;
+        {
+            std::lock_guard<std::mutex> lock(s_bind_mutex);
+            bound = !s_bound[com].empty();
+        }
+        if (bound) {
+            char name[16];
+            int n = snprintf(name, sizeof name, "COM%d", com);
+            take(name, (unsigned)n, context);
+        }
+    }
 }
 
 PortHandle PortCreate(int com)

@@ -1,11 +1,12 @@
 // Win32 backend of serial_port: the Port* functions over the Win32 serial
 // API. A PortHandle is the HANDLE of the open device; nullptr stands for "no
 // port" (never INVALID_HANDLE_VALUE). Called on the user-interface thread for
-// the probe and on the port worker thread for everything else.
+// the port names and on the port worker thread for everything else.
 #include "serial_port.h"
 
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 static_assert(sizeof(DCB) <= sizeof(PortLineState), "a DCB must fit PortLineState");
@@ -13,6 +14,11 @@ static_assert(sizeof(DCB) <= sizeof(PortLineState), "a DCB must fit PortLineStat
 enum {
     PORT_PATH_BYTES = 16,   // "\\.\COM255" and its zero need 12
     PURGE_ALL = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR,  // 0x0F
+    DOS_NAMES_FIRST_BYTES = 64 * 1024,
+    DOS_NAMES_MAX_BYTES = 16 * 1024 * 1024,  // past this the list is not believed
+    SERIALCOMM_MAX_VALUES = 4096,
+    REG_VALUE_NAME_BYTES = 256,
+    REG_PORT_NAME_BYTES = 64,                // "COM255" with room for padding
 };
 
 static HANDLE OpenDevice(int com)
@@ -24,16 +30,66 @@ static HANDLE OpenDevice(int com)
 
 static HANDLE Device(PortHandle h) { return reinterpret_cast<HANDLE>(h); }
 
-int PortProbe(int com)
+// Every DOS device name ("COM7", "LPT1", "C:", ...): the names that
+// CreateFile("\\.\NAME") resolves. The list passes 64 KB on machines with
+// many devices, so the buffer grows until it fits.
+static void ListDosDeviceNames(PortNameSink take, void* context)
 {
-    HANDLE h = OpenDevice(com);
-    if (h != INVALID_HANDLE_VALUE) {
-        CloseHandle(h);
-        return 1;
+    DWORD size = DOS_NAMES_FIRST_BYTES;
+    char* names = nullptr;
+    DWORD got = 0;
+    while (size <= DOS_NAMES_MAX_BYTES) {
+        names = static_cast<char*>(malloc(size));
+        if (!names)
+            return;
+        got = QueryDosDeviceA(nullptr, names, size);
+        if (got != 0 || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            break;
+        free(names);
+        names = nullptr;
+        size *= 2;
     }
-    // Busy (held by another program) or present with a failing device.
-    DWORD error = GetLastError();
-    return error == ERROR_ACCESS_DENIED || error == ERROR_GEN_FAILURE;
+    if (!names)
+        return;
+    // A list of zero-terminated names ending in an empty one; got counts
+    // every character written, so nothing past it is read.
+    for (DWORD at = 0; at < got && names[at];) {
+        DWORD length = static_cast<DWORD>(strnlen(names + at, got - at));
+        take(names + at, length, context);
+        at += length + 1;
+    }
+    free(names);
+}
+
+// The port names that serial drivers register while their device is
+// present (the value's data; its name is the driver's device, "\Device\Serial0").
+static void ListSerialCommNames(PortNameSink take, void* context)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    for (DWORD index = 0; index < SERIALCOMM_MAX_VALUES; ++index) {
+        char value_name[REG_VALUE_NAME_BYTES];
+        DWORD name_size = sizeof value_name;
+        BYTE data[REG_PORT_NAME_BYTES];
+        DWORD data_size = sizeof data;
+        DWORD type = 0;
+        LONG r = RegEnumValueA(key, index, value_name, &name_size, nullptr, &type, data, &data_size);
+        if (r == ERROR_NO_MORE_ITEMS)
+            break;
+        // A value too long for a port name is not one; the next may be.
+        if (r != ERROR_SUCCESS || type != REG_SZ)
+            continue;
+        // The string need not end in a zero: only data_size bytes count.
+        take(reinterpret_cast<const char*>(data), data_size, context);
+    }
+    RegCloseKey(key);
+}
+
+void PortListNames(PortNameSink take, void* context)
+{
+    ListDosDeviceNames(take, context);
+    ListSerialCommNames(take, context);
 }
 
 PortHandle PortCreate(int com)

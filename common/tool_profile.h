@@ -1,5 +1,5 @@
 // tool_profile: the constants in which brannik and vessamo differ inside the
-// shared framework (port enumeration range, line rate, read time-outs, the
+// shared framework (port list range, line rate, read time-outs, the
 // texts of port and error messages, the log view's style).
 //
 // Each tool defines its record in its own folder (BRANNIK_PROFILE,
@@ -11,7 +11,7 @@
 struct ToolProfile {
     const char* title;              // main window and front panel title
     const char* error_title;        // caption of ErrorBox
-    int last_probed_port;           // enumeration probes COM1 .. this
+    int last_listed_port;           // the picker offers COM1 .. this
     unsigned baud;                  // line rate, bit/s (8N1)
     unsigned read_multiplier_ms;    // ReadTotalTimeoutMultiplier, ms per byte asked
     unsigned read_constant_ms;      // ReadTotalTimeoutConstant, ms

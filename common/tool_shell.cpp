@@ -1,11 +1,16 @@
 // tool_shell: start-up, main window, front panel initialisation and message
 // loop shared by both tools. User-interface thread only.
+//
+// The port picker is filled at start-up and again whenever Windows reports a
+// port arriving or leaving, and as its list drops down (port_picker.h).
 #include "tool_shell.h"
 
 #include <commctrl.h>
+#include <dbt.h>
 #include <stdio.h>
 
 #include "log_view.h"
+#include "port_picker.h"
 #include "port_worker.h"
 #include "serial_port.h"
 
@@ -21,7 +26,6 @@ enum {
     MAIN_DIALOG_RESOURCE = 103,     // front panel template
     MAIN_WINDOW_STYLE = 0x96880000, // WS_POPUPWINDOW | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN
     PROGRESS_INITIAL_MAX = 2048,    // bar range before any transfer: 0..2048
-    PICKER_TEXT_BYTES = 16,         // "COM 255" and its zero
 };
 
 static const char MAIN_CLASS[] = "main32Boot";
@@ -80,15 +84,7 @@ static INT_PTR InitFrontPanel(HWND panel)
         MessageBoxA(nullptr, "Failed GetDlgItem -> IDC_COMPORT", "Error", MB_OK);
         return FailPanelInit(panel);
     }
-    // Picker item k >= 1 stands for port list entry k - 1.
-    int count = EnumComPorts();
-    SendMessageA(picker, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>("----"));
-    for (int i = 0; i < count; ++i) {
-        char text[PICKER_TEXT_BYTES];
-        snprintf(text, sizeof text, "COM %i", GetListedPort(i));
-        SendMessageA(picker, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
-    }
-    SendMessageA(picker, CB_SETCURSEL, 0, 0);
+    FillPortPicker(picker);  // "----" shown
 
     HWND bar = GetDlgItem(panel, IDC_PROGRESS);
     if (bar) {
@@ -100,7 +96,7 @@ static INT_PTR InitFrontPanel(HWND panel)
 
 // Clicks go to the tool; a change of the picker's selection (not typing in
 // its edit field) stores the port and, for a port entry, posts the tool's
-// "Select Port" to the main window.
+// "Select Port" to the main window. The list is made anew as it drops down.
 static void PanelCommand(WPARAM wparam, LPARAM lparam)
 {
     unsigned control = LOWORD(wparam);
@@ -112,7 +108,22 @@ static void PanelCommand(WPARAM wparam, LPARAM lparam)
         int index = static_cast<int>(SendMessageA(picker, CB_GETCURSEL, 0, 0));
         if (s_shell->port_picked(index))
             PostMainCommand(s_shell->select_port_command);
+    } else if (code == CBN_DROPDOWN && control == IDC_COMPORT) {
+        FillPortPicker(reinterpret_cast<HWND>(lparam));
     }
+}
+
+// Windows sends these to every top-level window, without registration: a
+// port's device arrived or left, or some device node changed (an adapter
+// whose port a driver is still setting up).
+static int DeviceChangeMayMovePorts(WPARAM event, LPARAM data)
+{
+    if (event == DBT_DEVNODES_CHANGED)
+        return 1;
+    if (event != DBT_DEVICEARRIVAL && event != DBT_DEVICEREMOVECOMPLETE)
+        return 0;
+    const DEV_BROADCAST_HDR* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(data);
+    return header && header->dbch_devicetype == DBT_DEVTYP_PORT;
 }
 
 static INT_PTR CALLBACK FrontPanelProc(HWND panel, UINT message, WPARAM wparam, LPARAM lparam)
@@ -178,6 +189,10 @@ static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam,
         return s_shell->main_command ? s_shell->main_command(window, wparam, lparam) : 0;
     case WM_QUERYENDSESSION:
         return QueryEndSession(window);
+    case WM_DEVICECHANGE:
+        if (DeviceChangeMayMovePorts(wparam, lparam) && g_front_panel.load())
+            FillPortPicker(GetDlgItem(g_front_panel.load(), IDC_COMPORT));
+        return TRUE;
     case WM_SHELL_PORT_CHANGED:
         if (s_shell->after_port_change)
             s_shell->after_port_change();

@@ -35,6 +35,7 @@
 #include "front_panel.h"
 #include "log_view.h"
 #include "panel_buttons.h"
+#include "port_picker.h"
 #include "port_worker.h"
 #include "recording.h"
 #include "serial_port.h"
@@ -46,8 +47,10 @@ namespace {
 enum {
     DEVICE_COM = 3,        // the boot monitor's line
     DEAD_COM = 4,          // opens, but its settings cannot be read
-    PICK_DEVICE = 1,       // picker entries: 0 "----", then the port list
-    PICK_DEAD = 2,
+    // Adapters plugged in and pulled (their settings cannot be read either);
+    // the device's own adapter comes and goes too.
+    PLUGGED_COM_A = 5,
+    PLUGGED_COM_B = 6,
     READ_TIMEOUT_MS = 50,
     TOTAL_FRAMES = FLASH_ERASE_BLOCKS + FLASH_PROGRAM_BLOCKS + FLASH_EEPROM_BLOCKS,
 };
@@ -208,6 +211,8 @@ struct Model {
     int idle_probes = 0;          // probes sent while the panel showed idle
     bool dead = false;            // the line is dead until the port is opened again
     bool open[8] = {};
+    bool named[8] = {false, false, false, true, true, false, false, false};  // by the system
+    int port_calls = 0;           // opens and releases reaching the line
     std::string rx;               // the device's reply, waiting to be read
     bool in_sequence = false;
     bool awaiting_identify_reply = false;
@@ -368,11 +373,20 @@ struct PortDevice {
 };
 static PortDevice s_devices[8] = {{0}, {1}, {2}, {3}, {4}, {5}, {6}, {7}};
 
-int PortProbe(int com) { return com == DEVICE_COM || com == DEAD_COM; }
+void PortListNames(PortNameSink take, void* context)
+{
+    for (int com = 1; com < 8; com++) {
+        if (M.named[com]) {
+            std::string name = "COM" + std::to_string(com);
+            take(name.data(), (unsigned)name.size(), context);
+        }
+    }
+}
 
 PortHandle PortCreate(int com)
 {
-    if (!PortProbe(com) || M.open[com])
+    M.port_calls++;
+    if (!M.named[com] || M.open[com])
         return nullptr;
     if (M.in_sequence)
         Violation("a port was opened under a running flash");
@@ -383,13 +397,14 @@ PortHandle PortCreate(int com)
 }
 
 void PortSetupQueues(PortHandle, unsigned, unsigned) {}
-int PortGetState(PortHandle h, PortLineState*) { return h->com != DEAD_COM; }
+int PortGetState(PortHandle h, PortLineState*) { return h->com == DEVICE_COM; }
 int PortSetState(PortHandle, const PortLineState*) { return 1; }
 int PortSetTimeouts(PortHandle, const PortTimeouts*) { return 1; }
 void PortPurge(PortHandle) { M.rx.clear(); }
 
 void PortRelease(PortHandle h)
 {
+    M.port_calls++;
     if (M.in_sequence)
         Violation("the port was closed under a running flash");
     M.open[h->com] = false;
@@ -544,6 +559,11 @@ void CheckQuiescent()
         Violation("a flash is in progress while the PC may go to sleep");
     if (state == FLASH_IDLE && WdOutstanding() == 0 && WdQueued() == 0 && WdWhere() == WD_IDLE && RecordedAwake())
         Violation("the PC is kept awake after the flash has ended");
+    // The user sees what is open, wherever the adapters have gone.
+    int open = g_open_port.value.load();
+    if (open && WdOutstanding() == 0 && WdQueued() == 0 && WdWhere() == WD_IDLE &&
+        RecordedPickerShown() != "COM " + std::to_string(open))
+        Violation("the picker shows \"" + RecordedPickerShown() + "\" while COM" + std::to_string(open) + " is open");
     if (idle && WdOutstanding() == 0 && WdQueued() == 0) {
         if (p.start_enabled && !IsPortReady())
             Violation("Start Flash is enabled with no port open");
@@ -601,6 +621,16 @@ int SwitchSteps(int conflict)
     return n;
 }
 
+// The picker made anew, as on a device change or the list dropping down:
+// on the user-interface thread, between actions.
+void Relist()
+{
+    int calls = M.port_calls, selected = g_selected_port.value.load(), queued = WdQueued();
+    FillPortPicker(nullptr);
+    if (M.port_calls != calls || g_selected_port.value.load() != selected || WdQueued() != queued)
+        Violation("a re-list of the ports made a port request");
+}
+
 // One interleaving; returns the violation, or "" when none.
 std::string RunInterleaving(uint64_t seed)
 {
@@ -615,7 +645,8 @@ std::string RunInterleaving(uint64_t seed)
     ClearRecordedPanel();
     ClearRecordedLog();
     ClearRecordedProgress();
-    EnumComPorts();
+    ClearRecordedPicker();
+    FillPortPicker(nullptr);
     WdSetSleepSteps(SleepSteps);
     WdSetSwitchSteps(SwitchSteps);
     ClearRecordedAwake();
@@ -662,15 +693,30 @@ std::string RunInterleaving(uint64_t seed)
                     Violation("\"Exit\" closed the tool while the panel showed a flash");
                 break;
             }
-        } else if (r < 88) {
+        } else if (r < 80) {
             if (!p.comport_enabled) continue;
-            static const int PICKS[] = {PICK_DEVICE, PICK_DEVICE, PICK_DEVICE, PICK_DEAD, 0, -1};
-            int index = PICKS[Below(6)];
-            Note("pick " + std::to_string(index));
+            // Mostly the device's entry, when it is listed.
+            int index = Chance(50) ? PickerIndexOf("COM " + std::to_string(DEVICE_COM)) : -1;
+            if (index < 0)
+                index = Below((int)RecordedPicker().size() + 1) - 1;
+            Note("pick " + std::to_string(index) + (index > 0 ? " (" + RecordedPicker()[index] + ")" : ""));
+            if (index >= 0)
+                PickerUserPicks(index);
             Action([&] {
                 if (OnPortPicked(index))
                     OnSelectPort();
             });
+        } else if (r < 88) {
+            // An adapter plugged in or pulled; Windows may tell the main
+            // window, or the user may drop the list down, or neither.
+            static const int PORTS[] = {DEVICE_COM, PLUGGED_COM_A, PLUGGED_COM_B};
+            int com = PORTS[Below(3)];
+            M.named[com] = !M.named[com];
+            int told = Below(3);
+            Note("COM" + std::to_string(com) + (M.named[com] ? " arrives" : " leaves") +
+                 (told == 0 ? ", unannounced" : told == 1 ? ", announced" : ", and the list drops down"));
+            if (told == 1 || (told == 2 && p.comport_enabled))
+                Relist();
         } else {
             if (!p.openfile_enabled) continue;
             static const int FILES[] = {0, 0, 1, 2, -1};

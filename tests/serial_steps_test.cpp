@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "log_view.h"
+#include "port_picker.h"
 #include "port_worker.h"
 #include "recording.h"
 #include "serial_port.h"
@@ -264,30 +265,35 @@ TEST_F(SerialSteps, OpenWhileOpenKeepsTheOldPort)
     }
 }
 
-TEST_F(SerialSteps, EnumerationProbesTheToolRangeInAscendingOrder)
+// ---- The port list and the picker --------------------------------------------
+
+TEST_F(SerialSteps, TheListHoldsThePortsTheSystemNamesInTheToolRangeOpeningNone)
 {
     struct {
         const ToolProfile* tool;
-        std::vector<int> present;
-        int last_probed;
+        std::vector<std::string> names;  // both sources, as handed over
         std::vector<int> listed;
     } cases[] = {
-        {&BRANNIK_PROFILE, {200, 1, 127, 3, 128, 255}, 127, {1, 3, 127}},
-        {&VESSAMO_PROFILE, {255, 2, 128, 254}, 255, {2, 128, 254, 255}},
-        {&VESSAMO_PROFILE, {}, 255, {}},
+        {&BRANNIK_PROFILE, {"COM200", "COM1", "COM127", "COM3", "COM128", "COM255"}, {1, 3, 127}},
+        {&VESSAMO_PROFILE, {"COM255", "COM2", "COM128", "COM254", "COM256"}, {2, 128, 254, 255}},
+        {&VESSAMO_PROFILE, {}, {}},
+        // Both sources name most ports, among other devices' names.
+        {&BRANNIK_PROFILE, {"COM3", "C:", "LPT1", "COM1", "NUL", "COM3", "COM1", "com5"}, {1, 3, 5}},
+        // Registry strings without their zero, or padded.
+        {&BRANNIK_PROFILE, {std::string("COM7"), std::string("COM8\0\0", 6), "COM9  ", "COM10\t"}, {7, 8, 9, 10}},
+        // Names the tool cannot open as "\\.\COM<n>".
+        {&VESSAMO_PROFILE, {"COM007", "COM0", "COM", "COM3A", "COM-1", "COM+4", " COM5", "COM1000",
+                            "COM4294967299", "XCOM6", "\\Device\\Serial0", "COMX", "CO", ""}, {}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.tool->title);
+        SCOPED_TRACE(std::string(c.tool->title) + " / " + std::to_string(c.names.size()) + " names");
         SetUp();
         SetToolProfile(c.tool);
-        for (int com : c.present)
-            ScriptSetPresent(com);
+        ScriptSetNames(c.names);
 
         EXPECT_EQ(EnumComPorts(), (int)c.listed.size());
-        std::vector<int> expect_probed;
-        for (int com = 1; com <= c.last_probed; ++com)
-            expect_probed.push_back(com);
-        EXPECT_EQ(ScriptProbed(), expect_probed);
+        EXPECT_EQ(ScriptCalls(), "") << "a port was touched";
+        EXPECT_EQ(ScriptListings(), 1);
         std::vector<int> listed;
         for (int i = 0; i < (int)c.listed.size(); ++i)
             listed.push_back(GetListedPort(i));
@@ -295,23 +301,80 @@ TEST_F(SerialSteps, EnumerationProbesTheToolRangeInAscendingOrder)
         int count = (int)c.listed.size();
         EXPECT_EQ(GetListedPort(-1), 0);
         EXPECT_EQ(GetListedPort(count), 0);
-        EXPECT_EQ(GetListedPort(count + 1), 0);
-        EXPECT_EQ(GetListedPort(0), count ? c.listed[0] : 0);
     }
-}
-
-TEST_F(SerialSteps, SecondEnumerationDoesNotAppendAgain)
-{
-    // vessamo with every port present fills 255 of 256 slots; appending the
-    // same ports again would run past the table. A second call probes anew.
+    // Every port named twice fills vessamo's list once; a second listing
+    // starts again rather than appending past the table.
+    SetUp();
     SetToolProfile(&VESSAMO_PROFILE);
     for (int com = 1; com <= 255; ++com)
         ScriptSetPresent(com);
+    for (int com = 255; com >= 1; --com)
+        ScriptSetPresent(com);
     EXPECT_EQ(EnumComPorts(), 255);
     EXPECT_EQ(EnumComPorts(), 255);
-    EXPECT_EQ(ScriptProbed().size(), 2 * 255u);
     EXPECT_EQ(GetListedPort(254), 255);
     EXPECT_EQ(GetListedPort(255), 0);
+}
+
+TEST_F(SerialSteps, ThePickerFollowsThePortsKeepingTheShownAndTheOpenPort)
+{
+    // A technician's morning: adapters plugged and pulled around picks.
+    // Each step: the user's pick ("" none), then the names the system has
+    // when the picker is filled again.
+    struct Step {
+        const char* pick;
+        std::vector<std::string> names;
+        std::vector<std::string> entries;
+        const char* shown;
+    } steps[] = {
+        {"", {"COM3", "COM5"}, {"----", "COM 3", "COM 5"}, "----"},
+        {"COM 5", {"COM4", "COM3", "COM5"}, {"----", "COM 3", "COM 4", "COM 5"}, "COM 5"},
+        // The open adapter pulled: still listed and shown.
+        {"", {"COM3", "COM4"}, {"----", "COM 3", "COM 4", "COM 5"}, "COM 5"},
+        // "----" closes it (brannik); then it goes.
+        {"----", {"COM3", "COM4"}, {"----", "COM 3", "COM 4"}, "----"},
+        // A shown port that is not open and has gone leaves "----".
+        {"COM 4", {"COM3"}, {"----", "COM 3"}, "----"},
+        {"COM 3", {"COM3", "COM12"}, {"----", "COM 3", "COM 12"}, "COM 3"},
+        {"", {}, {"----", "COM 3"}, "COM 3"},
+    };
+    SetToolProfile(&BRANNIK_PROFILE);
+    ClearRecordedPicker();
+    for (const Step& step : steps) {
+        SCOPED_TRACE(std::string("pick \"") + step.pick + "\", then " + std::to_string(step.names.size()) + " names");
+        std::string pick = step.pick;
+        if (!pick.empty()) {
+            // As the dialog procedure and the main window take a pick.
+            int index = PickerIndexOf(pick);
+            ASSERT_GE(index, 0);
+            PickerUserPicks(index);
+            if (index >= 1) {
+                g_selected_port.store(GetListedPort(index - 1));
+                CloseComPort();
+                if (pick != "COM 4")  // that one's device fails to open
+                    OpenComPort();
+            } else {
+                CloseComPort();
+            }
+        }
+        ScriptReset();
+        ScriptSetNames(step.names);
+        ClearRecordedLog();
+        int selected = g_selected_port.load();
+        PortHandle port = g_port.load();
+
+        FillPortPicker(nullptr);
+        EXPECT_EQ(RecordedPicker(), step.entries);
+        EXPECT_EQ(RecordedPickerShown(), step.shown);
+        // Entry k stands for list entry k - 1.
+        for (int k = 1; k < (int)step.entries.size(); ++k)
+            EXPECT_EQ("COM " + std::to_string(GetListedPort(k - 1)), step.entries[k]);
+        // Nothing but the picker changed.
+        EXPECT_EQ(ScriptCalls(), "");
+        EXPECT_EQ(RecordedLog(), "");
+        EXPECT_EQ(g_selected_port.load(), selected);
+        EXPECT_EQ(g_port.load(), port);
+    }
 }
 
 // ---- Opens and closes parked during a transfer ------------------------------

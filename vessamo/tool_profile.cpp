@@ -4,7 +4,7 @@
 const ToolProfile VESSAMO_PROFILE = {
     "Vessamo",                              // title
     "Vessamo Error",                        // error box caption
-    255,                                    // COM1..COM255 probed
+    255,                                    // COM1..COM255 listed
     921600,                                 // bit/s
     100,                                    // read multiplier, ms per byte
     1000,                                   // read constant, ms

@@ -1,13 +1,15 @@
-// recording: the native stand-ins for the three Win32 views that the
-// transfers and the front panels drive (log view and error box, progress
-// bar, brannik's flash controls), and for brannik's keep-awake request. Each records what reaches it so that the
-// tests can read the text, the bar and the controls as a technician would.
-// Every model is guarded by a mutex: the transfers drive them from the port
-// worker while the tests read them.
+// recording: the native stand-ins for the Win32 views that the transfers
+// and the front panels drive (log view and error box, progress bar,
+// brannik's flash controls, the port picker), and for brannik's keep-awake
+// request. Each records what reaches it so that the tests can read the
+// text, the bar and the controls as a technician would. Every model but the
+// picker's (user-interface side only) is guarded by a mutex: the transfers
+// drive them from the port worker while the tests read them.
 #pragma once
 
 #include <string>
 #include <thread>
+#include <vector>
 
 // Called at the start of every view operation, from whichever thread makes
 // it; nullptr by default. Each operation stands for a synchronous send to
@@ -56,3 +58,10 @@ void ClearRecordedAwake();
 // A double that runs a user-interface handler on a thread of its own makes
 // the calls count for the user-interface thread `id` (nullptr: its own).
 void RecordAsThread(const std::thread::id* id);
+
+// ---- The port picker (port_picker_record.cpp) ------------------------------
+std::vector<std::string> RecordedPicker();  // its entries, "----" first
+std::string RecordedPickerShown();          // the entry shown, "" for none
+int PickerIndexOf(const std::string& text); // -1 when no entry reads so
+void PickerUserPicks(int index);            // the user's choice, before CBN_SELCHANGE
+void ClearRecordedPicker();                 // empty, nothing shown

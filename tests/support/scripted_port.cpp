@@ -4,7 +4,6 @@
 
 #include <string.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -15,8 +14,8 @@ struct PortDevice {
 };
 
 static ScriptStep s_fail = SCRIPT_FAIL_NONE;
-static std::set<int> s_present;
-static std::vector<int> s_probed;
+static std::vector<std::string> s_names;
+static int s_listings = 0;
 static std::string s_calls;
 static int s_open_handles = 0;
 static PortLineSettings s_reported;
@@ -35,8 +34,8 @@ static void Record(const std::string& call)
 void ScriptReset()
 {
     s_fail = SCRIPT_FAIL_NONE;
-    s_present.clear();
-    s_probed.clear();
+    s_names.clear();
+    s_listings = 0;
     s_calls.clear();
     s_open_handles = 0;
     s_reported = ScriptCleanLine();
@@ -60,18 +59,20 @@ PortLineSettings ScriptCleanLine()
 }
 
 void ScriptFailAt(ScriptStep step) { s_fail = step; }
-void ScriptSetPresent(int com) { s_present.insert(com); }
+void ScriptSetPresent(int com) { s_names.push_back("COM" + std::to_string(com)); }
+void ScriptSetNames(const std::vector<std::string>& names) { s_names.insert(s_names.end(), names.begin(), names.end()); }
+int ScriptListings() { return s_listings; }
 std::string ScriptCalls() { return s_calls; }
 void ScriptClearCalls() { s_calls.clear(); }
-const std::vector<int>& ScriptProbed() { return s_probed; }
 int ScriptOpenHandles() { return s_open_handles; }
 void ScriptReportLine(const PortLineSettings& line) { s_reported = line; }
 PortLineSettings ScriptAppliedLine() { return s_applied; }
 
-int PortProbe(int com)
+void PortListNames(PortNameSink take, void* context)
 {
-    s_probed.push_back(com);
-    return s_present.count(com) ? 1 : 0;
+    ++s_listings;
+    for (const std::string& name : s_names)
+        take(name.data(), (unsigned)name.size(), context);
 }
 
 PortHandle PortCreate(int com)

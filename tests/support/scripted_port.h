@@ -1,7 +1,7 @@
 // scripted_port: a serial backend for testing the port core without a
-// device. Every Port* call is recorded in order with its arguments; any one
-// set-up step can be made to fail; the ports that enumeration finds are set
-// per COM number. Single-threaded use only.
+// device. Every Port* call but the listing is recorded in order with its
+// arguments; any one set-up step can be made to fail; the names the system
+// gives its ports are set as raw strings. Single-threaded use only.
 #pragma once
 
 #include <string>
@@ -19,10 +19,13 @@ struct PortLineSettings;
 
 void ScriptReset();                     // no failure, no ports, empty record, a clean line
 void ScriptFailAt(ScriptStep step);
-void ScriptSetPresent(int com);         // PortProbe(com) answers 1
+void ScriptSetPresent(int com);         // the system names the port "COM<com>"
+// Names as the system hands them over, each exactly as given (zeros and
+// blanks included), after those of ScriptSetPresent.
+void ScriptSetNames(const std::vector<std::string>& names);
+int ScriptListings();                   // PortListNames calls since the reset
 std::string ScriptCalls();              // e.g. "create:3 queues:2048/2048 get set:115200 ..."
 void ScriptClearCalls();
-const std::vector<int>& ScriptProbed(); // COM numbers probed, in call order
 int ScriptOpenHandles();                // handles created and not yet released
 // The line PortGetState reports (as a driver hands over what the last
 // program left; ScriptCleanLine, 9600 8N1 with nothing on, until set), and
