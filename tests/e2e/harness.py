@@ -4,6 +4,12 @@ driven through their windows by that build's own panel_driver.exe, with
 devsim playing the device on a pseudo-terminal linked as COM3. wine64 hands
 a 32-bit exe to the 32-bit Wine by itself, in the same 64-bit prefix.
 
+Every simulated port is announced as a Windows serial driver announces its
+port: a SERIALCOMM value beside the dosdevices link, written while the
+prefix runs (and deleted at an unplug). The prefix's wineserver, which
+performs every open() for its programs, runs with open_spy preloaded, so a
+test can count the opens of each line and make one line's open slow.
+
 One Environment per run (display, locales, template Wine prefix); one Session
 per test (a copy of the prefix, its wineserver, the driver, the tools and the
 devsim instances it started), torn down even when the test fails.
@@ -20,6 +26,7 @@ import time
 
 WINE = '/usr/lib/wine/wine64'
 WINESERVER = '/usr/lib/wine/wineserver'
+SERIALCOMM = r'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 
 BRANNIK_TITLE = 'Tarvel Brannik'
 VESSAMO_TITLE = 'Vessamo'
@@ -38,9 +45,10 @@ class Environment:
     """What every session shares: the X display, the locales and the
     template Wine prefix. Built once per run."""
 
-    def __init__(self, build_dir, devsim_path):
+    def __init__(self, build_dir, devsim_path, spy_path=None):
         self.build = os.path.abspath(build_dir)
         self.devsim = os.path.abspath(devsim_path)
+        self.spy = os.path.abspath(spy_path) if spy_path else None
         self.brannik = os.path.join(self.build, 'brannik', 'brannik.exe')
         self.vessamo = os.path.join(self.build, 'vessamo', 'vessamo.exe')
         self.driver = os.path.join(self.build, 'tests', 'e2e', 'panel_driver.exe')
@@ -232,6 +240,15 @@ class Driver:
     def open_file(self, path, ms=15000):
         return self.cmd('open %d %s' % (ms, windows_path(path)), timeout=ms / 1000 + 30)
 
+    def drop(self, cid=IDC_COMPORT):
+        """Drops the picker's list down (CBN_DROPDOWN) and closes it again."""
+        return self.cmd('drop %d' % cid)
+
+    def device_change(self, title, event, port=0):
+        """WM_DEVICECHANGE to the tool's main window: 'arrival' or 'removal'
+        of COM<port>, or 'nodes' (DBT_DEVNODES_CHANGED)."""
+        return self.cmd('devchange %s %d %s' % (event, port, title))
+
     def open_cancel(self, ms=15000):
         return self.cmd('opencancel %d' % ms, timeout=ms / 1000 + 30)
 
@@ -288,6 +305,15 @@ class Session:
         self.env = environment.env(self.prefix, lang)
         self.tools = []
         self.devsims = []
+        self.spy_log = os.path.join(self.dir, 'opens.log')
+        self.spy_slow = os.path.join(self.dir, 'slow.txt')
+        if environment.spy:
+            # Started before anything else in the prefix, so that it is the
+            # prefix's server.
+            server_env = dict(self.env, LD_PRELOAD=environment.spy, OPEN_SPY_LOG=self.spy_log,
+                              OPEN_SPY_SLOW=self.spy_slow)
+            subprocess.run([WINESERVER, '-p'], env=server_env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
         # The driver's start brings the prefix up; only then may test ports
         # be linked (Wine recreates dosdevices at prefix start).
         self.driver = Driver(self)
@@ -305,14 +331,49 @@ class Session:
         if os.path.lexists(link):
             os.unlink(link)
         os.symlink(target, link)
+        self.announce(name)
 
-    def devsim(self, personality, *args, port='com3'):
+    def devsim(self, personality, *args, port='com3', announce=True):
         link = self.dosdevice(port)
         if os.path.lexists(link):
             os.unlink(link)
         d = Devsim(self.environment.devsim, personality, args, link)
         self.devsims.append(d)
+        if announce:
+            self.announce(port)
         return d
+
+    def _reg(self, *args):
+        subprocess.run([WINE, 'reg'] + list(args) + ['/f'], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60, check=True)
+
+    def announce(self, port):
+        """What a serial driver does as its adapter arrives: the port's name
+        under SERIALCOMM (the link must exist already)."""
+        self._reg('add', SERIALCOMM, '/v', r'\Device\ZelSim' + port[3:], '/d', port.upper())
+
+    def withdraw(self, port):
+        """An adapter pulled: its SERIALCOMM value and its link go."""
+        self._reg('delete', SERIALCOMM, '/v', r'\Device\ZelSim' + port[3:])
+        link = self.dosdevice(port)
+        if os.path.lexists(link):
+            os.unlink(link)
+
+    def opens(self, pty):
+        """How often the prefix opened the pseudo-terminal PTY so far; None
+        without the spy."""
+        if not self.environment.spy:
+            return None
+        try:
+            with open(self.spy_log) as f:
+                return sum(1 for line in f if line.strip() == os.path.realpath(pty))
+        except FileNotFoundError:
+            return 0
+
+    def slow_open(self, pty, ms):
+        """From now on an open of PTY takes MS milliseconds."""
+        with open(self.spy_slow, 'a') as f:
+            f.write('%s %d\n' % (os.path.realpath(pty), ms))
 
     def launch(self, exe, cwd=None):
         proc = subprocess.Popen([WINE, exe], env=self.env, cwd=cwd or self.workdir,

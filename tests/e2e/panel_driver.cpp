@@ -25,6 +25,11 @@
 //   items ID           count and entries of a combo box (hex UTF-8)
 //   cursel ID          current selection of a combo box
 //   pick ID INDEX      select an entry as a user would (CBN_SELCHANGE)
+//   drop ID            drop a combo box's list down and close it (CBN_DROPDOWN)
+//   devchange EVENT N TITLE
+//                      WM_DEVICECHANGE to the main window titled TITLE, as
+//                      Windows broadcasts it: EVENT "arrival" or "removal"
+//                      of port COM<N>, or "nodes" (DBT_DEVNODES_CHANGED)
 //   progress ID        low, high and position of a progress bar
 //   log                text of the log view (hex)
 //   click ID           press a button (nothing when it is disabled)
@@ -38,6 +43,7 @@
 //   quit
 #include <windows.h>
 #include <commctrl.h>
+#include <dbt.h>
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -312,6 +318,41 @@ void Run(char* line) {
     // Posted, as the picker would notify: the panel may block in a request.
     PostMessageA(g_panel, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c), CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(c));
+    Answer("ok");
+  } else if (strcmp(cmd, "drop") == 0) {
+    HWND c = Control(arg);
+    if (!c) { Answer("err no control"); return; }
+    if (!IsWindowEnabled(c)) { Answer("ok disabled"); return; }
+    if (!Send(c, CB_SHOWDROPDOWN, TRUE, 0, nullptr) || !Send(c, CB_SHOWDROPDOWN, FALSE, 0, nullptr)) {
+      Answer("err timeout");
+      return;
+    }
+    Answer("ok");
+  } else if (strcmp(cmd, "devchange") == 0) {
+    char* number = SplitWord(arg);
+    char* title = SplitWord(number);
+    wchar_t wtitle[256];
+    Widen(title, wtitle, 256);
+    FindArgs a = {wtitle, "main32Boot", 0, 0, nullptr};
+    EnumWindows(FindTop, reinterpret_cast<LPARAM>(&a));
+    if (!a.found) { Answer("err no main window"); return; }
+    // The port's record travels with the message (Windows and Wine both
+    // copy it into the receiving process).
+    DEV_BROADCAST_PORT_A port = {};
+    port.dbcp_size = sizeof port;
+    port.dbcp_devicetype = DBT_DEVTYP_PORT;
+    snprintf(port.dbcp_name, sizeof port.dbcp_name, "COM%d", atoi(number));
+    WPARAM event = DBT_DEVNODES_CHANGED;
+    LPARAM data = 0;
+    if (strcmp(arg, "arrival") == 0 || strcmp(arg, "removal") == 0) {
+      event = strcmp(arg, "arrival") == 0 ? DBT_DEVICEARRIVAL : DBT_DEVICEREMOVECOMPLETE;
+      data = reinterpret_cast<LPARAM>(&port);
+    }
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(a.found, WM_DEVICECHANGE, event, data, SMTO_NORMAL, SEND_TIMEOUT_MS, &result)) {
+      Answer("err timeout");
+      return;
+    }
     Answer("ok");
   } else if (strcmp(cmd, "progress") == 0) {
     HWND c = Control(arg);

@@ -720,7 +720,126 @@ class ScreenshotRussianTest(ScreenshotTest):
         self.shoot('vessamo', 'ru')
 
 
-ALL = [StartupTest, PortPickTest, VessamoTransferTest, BrannikTest, FolderNamesRussianTest, FolderNamesEnglishTest,
+class PortListTest(SessionTest):
+    """Ports as Windows names them: listed without opening any, and kept
+    current as adapters come and go."""
+
+    def opened(self, ptys):
+        return {port: self.s.opens(pty) for port, pty in ptys.items()}
+
+    def full_write(self, port, blocks=16):
+        """vessamo, current panel, picks PORT and writes BLOCKS blocks to
+        an eeprom devsim there; returns what the device holds."""
+        self.d.pick_text(IDC_COMPORT, 'COM %d' % port)
+        self.d.wait_log(lambda l: l.endswith('Открыт порт COM%d\n' % port))
+        self.d.click(IDC_FLASHEEPROM)
+        self.d.wait_log(lambda l: l.endswith(WRITE_OK) or 'i = ' in l)
+        self.assertTrue(self.d.log().endswith(WRITE_OK), self.d.log())
+
+    def full_flash(self, dev, code_out, eeprom_out):
+        zel = os.path.join(self.s.dir, 'fw.zel')
+        code, eeprom = make_zel(zel, 5)
+        self.d.click(IDC_OPENFILE)
+        self.d.open_file(zel)
+        self.d.wait_log(lambda l: l.endswith(CODE_LOADED))
+        h.wait_for(lambda: self.d.enabled(IDC_STARTFLASH), bool, 5, 'Start Flash enabled')
+        self.d.click(IDC_STARTFLASH)
+        self.d.wait_log(lambda l: l.endswith(FINAL_PROMPT) or 'i = ' in l, 180)
+        self.assertTrue(self.d.log().endswith(FINAL_PROMPT), self.d.log())
+        self.assertEqual(dev.stop(), 0, dev.stderr)
+        self.assertEqual(read(code_out), code)
+        self.assertEqual(read(eeprom_out), eeprom)
+
+    def test_starting_either_tool_opens_no_port_and_a_pick_opens_that_one_only(self):
+        if self.s.opens('/dev/null') is None:
+            self.skipTest('no open_spy: the opens cannot be counted')
+        out = os.path.join(self.s.dir, 'eeprom-out.bin')
+        devs = {3: self.s.devsim('eeprom', port='com3'),
+                5: self.s.devsim('eeprom', '--eeprom-out', out, port='com5'),
+                9: self.s.devsim('eeprom', port='com9')}
+        ptys = {port: dev.pty for port, dev in devs.items()}
+        self.s.brannik()
+        self.assertTrue({'COM 3', 'COM 5', 'COM 9'} <= set(self.d.items(IDC_COMPORT)))
+        data = pattern(16, 9)
+        self.s.vessamo(data)
+        self.assertTrue({'COM 3', 'COM 5', 'COM 9'} <= set(self.d.items(IDC_COMPORT)))
+        self.assertEqual(self.opened(ptys), {3: 0, 5: 0, 9: 0})
+        self.full_write(5)
+        self.assertEqual(self.opened(ptys), {3: 0, 5: 1, 9: 0})
+        self.assertEqual(devs[5].stop(), 0, devs[5].stderr)
+        self.assertEqual(read(out), data)
+
+    def test_a_port_slow_to_open_holds_up_neither_start_nor_the_device_port(self):
+        # A Bluetooth COM port: its open waits while Windows calls the phone.
+        master, slave = os.openpty()
+        self.addCleanup(os.close, master)
+        self.addCleanup(os.close, slave)
+        slow = os.ttyname(slave)
+        self.s.link_port('com7', slow)
+        self.s.slow_open(slow, 5000)
+        code_out, eeprom_out = (os.path.join(self.s.dir, n) for n in ('code.bin', 'eeprom.bin'))
+        boot = self.s.devsim('boot-monitor', '--code-out', code_out, '--eeprom-out', eeprom_out, port='com3')
+        out = os.path.join(self.s.dir, 'eeprom-out.bin')
+        writer = self.s.devsim('eeprom', '--eeprom-out', out, port='com5')
+        for tool in (self.s.brannik, lambda: self.s.vessamo(pattern(16, 4))):
+            started = time.monotonic()
+            tool()
+            # Without the slow port the panel shows within about a second.
+            self.assertLess(time.monotonic() - started, 4.0)
+            self.assertIn('COM 7', self.d.items(IDC_COMPORT))
+        self.full_write(5)
+        self.assertEqual(writer.stop(), 0, writer.stderr)
+        self.assertEqual(read(out), pattern(16, 4))
+        self.d.panel(BRANNIK_TITLE)
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.d.wait_log(lambda l: l.endswith(OPENED_COM3))
+        self.full_flash(boot, code_out, eeprom_out)
+        if self.s.opens(slow) is not None:
+            self.assertEqual(self.s.opens(slow), 0)
+
+    def test_adapters_plugged_and_pulled_come_and_go_in_the_picker(self):
+        self.s.devsim('boot-monitor', port='com3')
+        self.s.brannik()
+        self.assertNotIn('COM 5', self.d.items(IDC_COMPORT))
+        # Plugged in after start: Windows tells the main window.
+        code_out, eeprom_out = (os.path.join(self.s.dir, n) for n in ('code.bin', 'eeprom.bin'))
+        dev = self.s.devsim('boot-monitor', '--code-out', code_out, '--eeprom-out', eeprom_out, port='com5')
+        self.d.device_change(BRANNIK_TITLE, 'arrival', 5)
+        self.assertIn('COM 5', self.d.items(IDC_COMPORT))
+        self.assertEqual(self.d.cursel(IDC_COMPORT), 0)
+        # Plugged in unannounced: there when the list drops down.
+        master, slave = os.openpty()
+        self.addCleanup(os.close, master)
+        self.addCleanup(os.close, slave)
+        self.s.link_port('com8', os.ttyname(slave))
+        self.assertNotIn('COM 8', self.d.items(IDC_COMPORT))
+        self.d.drop()
+        items = self.d.items(IDC_COMPORT)
+        self.assertIn('COM 8', items)
+        numbers = [int(x[4:]) for x in items[1:]]
+        self.assertEqual(numbers, sorted(set(numbers)))
+        # A full flash through the late adapter.
+        self.d.pick_text(IDC_COMPORT, 'COM 5')
+        self.d.wait_log(lambda l: l.endswith('Открыт порт COM5\n'))
+        self.full_flash(dev, code_out, eeprom_out)
+        # An idle adapter pulled leaves the picker.
+        self.s.withdraw('com8')
+        self.d.device_change(BRANNIK_TITLE, 'nodes')
+        self.assertNotIn('COM 8', self.d.items(IDC_COMPORT))
+        # The open one pulled stays shown until "----" is picked, then goes.
+        self.s.withdraw('com5')
+        self.d.device_change(BRANNIK_TITLE, 'removal', 5)
+        items = self.d.items(IDC_COMPORT)
+        self.assertEqual(items[self.d.cursel(IDC_COMPORT)], 'COM 5')
+        self.d.pick(IDC_COMPORT, 0)
+        self.d.wait_log(lambda l: l.endswith(CLOSED))
+        self.d.drop()
+        self.assertNotIn('COM 5', self.d.items(IDC_COMPORT))
+        self.assertIn('COM 3', self.d.items(IDC_COMPORT))
+        self.assertEqual(self.d.cursel(IDC_COMPORT), 0)
+
+
+ALL = [StartupTest, PortPickTest, PortListTest, VessamoTransferTest, BrannikTest, FolderNamesRussianTest, FolderNamesEnglishTest,
        ScreenshotEnglishTest, ScreenshotRussianTest]
 
 
@@ -729,6 +848,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--build', required=True, help='a Windows build folder (build/win32 or build/win64)')
     parser.add_argument('--devsim', required=True)
+    parser.add_argument('--spy', default='', help='open_spy.so, preloaded into each prefix\'s wineserver')
     parser.add_argument('--only', default='', help='comma-separated test classes or Class.test names')
     parser.add_argument('--screenshots', default='', help='folder for the panel screenshots')
     args = parser.parse_args()
@@ -744,7 +864,7 @@ def main():
         for cls in ALL:
             suite.addTests(loader.loadTestsFromTestCase(cls))
 
-    ENV = h.Environment(args.build, args.devsim)
+    ENV = h.Environment(args.build, args.devsim, args.spy or None)
     print('exes: %d-bit, %s' % (ENV.bits, ENV.build))
     reason = h.cannot_run(ENV.bits)
     if reason:
