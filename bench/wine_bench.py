@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Benchmarks of the real exes under Wine against devsim, both bitnesses.
 
-    wine_bench.py [--build DIR ...] [--devsim PATH] [--runs N] [--eeprom-blocks N]
+    wine_bench.py [--build DIR ...] [--devsim PATH] [--spy PATH] [--runs N] [--eeprom-blocks N]
 
 With no arguments, after ./run_tests.sh, it takes build/win32 and build/win64
 and build/native/devsim/devsim. For each build (whose exes this machine can
@@ -9,7 +9,10 @@ run) it measures, through the end-to-end harness (Xvfb, a Wine prefix,
 ru_RU, the build's panel_driver.exe):
 
   start-up      launch of the exe to its front panel being shown (median
-                of N runs per tool; the driver looks every 20 ms)
+                of N runs per tool; the driver looks every 20 ms), alone
+                and beside a COM port whose open takes 5 s (a Bluetooth
+                port; open_spy holds the open in the prefix's wineserver),
+                and the ratio of the two
   full flash    brannik, from "Start Flash" to the final prompt in the log,
                 and on the line from the first probe to the last reply
                 (devsim's transcript), against the protocol floor: every
@@ -103,13 +106,20 @@ def wineserver_pid(prefix):
     return None
 
 
-def bench_startup(env, runs):
+SLOW_OPEN_MS = 5000
+
+
+def bench_startup(env, runs, slow_port):
     out = {}
     for tool in ('brannik', 'vessamo'):
         times = []
         for _ in range(runs):
             s = h.Session(env)
             try:
+                if slow_port:
+                    master, slave = os.openpty()
+                    s.link_port('com7', os.ttyname(slave))
+                    s.slow_open(os.ttyname(slave), SLOW_OPEN_MS)
                 if tool == 'vessamo':
                     with open(os.path.join(s.workdir, 'zel_eeprom.dat'), 'wb') as f:
                         f.write(make_samples.eeprom_data(16))
@@ -121,9 +131,13 @@ def bench_startup(env, runs):
                 s.driver.gone()
             finally:
                 s.close()
+                if slow_port:
+                    os.close(master)
+                    os.close(slave)
         out[tool] = statistics.median(times)
-        print('start-up to shown panel, %s: median %.2f s of %d (%s)' %
-              (tool, out[tool], runs, ', '.join('%.2f' % t for t in times)), flush=True)
+        print('start-up to shown panel, %s%s: median %.2f s of %d (%s)' %
+              (tool, ' beside a port slow to open' if slow_port else '', out[tool], runs,
+               ', '.join('%.2f' % t for t in times)), flush=True)
     return out
 
 
@@ -254,8 +268,8 @@ def cpu_model():
     return platform.processor() or 'unknown'
 
 
-def bench_build(build, devsim, runs, blocks):
-    env = h.Environment(build, devsim)
+def bench_build(build, devsim, spy, runs, blocks):
+    env = h.Environment(build, devsim, spy)
     print('== %d-bit exes (%s)' % (env.bits, build), flush=True)
     try:
         env.start()
@@ -263,7 +277,8 @@ def bench_build(build, devsim, runs, blocks):
         with open(zel, 'wb') as f:
             f.write(make_samples.zel_image())
         r = {'bits': env.bits}
-        r['start'] = bench_startup(env, runs)
+        r['start'] = bench_startup(env, runs, False)
+        r['start_slow'] = bench_startup(env, runs, True) if spy else None
         r['bare'] = bench_floor(env, '')
         r['design'] = bench_floor(env, '--progress')
         r['shown'] = bench_floor(env, '--progress-shown')
@@ -273,6 +288,9 @@ def bench_build(build, devsim, runs, blocks):
     finally:
         env.stop()
     name = 'win%d' % r['bits']
+    for tool in ('brannik', 'vessamo') if r['start_slow'] else ():
+        print('start-up beside a port slow to open / alone, %s (%s): %.2f' %
+              (tool, name, r['start_slow'][tool] / r['start'][tool]), flush=True)
     print('full flash / bare line floor (%s): %.3f' % (name, r['flash']['line'] / r['bare']), flush=True)
     print('full flash / design floor (%s): %.3f' % (name, r['flash']['line'] / r['design']), flush=True)
     print('full flash / design floor with the bar shown (%s): %.3f' % (name, r['flash']['line'] / r['shown']), flush=True)
@@ -283,6 +301,8 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument('--build', action='append', help='a Windows build folder; default build/win32 and build/win64')
     p.add_argument('--devsim', default=os.path.join(ROOT, 'build', 'native', 'devsim', 'devsim'))
+    p.add_argument('--spy', default=os.path.join(ROOT, 'build', 'native', 'tests', 'libopen_spy.so'),
+                   help='open_spy, for the start-up beside a port slow to open')
     p.add_argument('--runs', type=int, default=3, help='start-up runs per tool')
     p.add_argument('--eeprom-blocks', type=int, default=256)
     args = p.parse_args()
@@ -297,7 +317,8 @@ def main():
         if reason:
             print('== %s: not measured: %s' % (build, reason))
             continue
-        results.append(bench_build(build, args.devsim, args.runs, args.eeprom_blocks))
+        spy = args.spy if os.path.exists(args.spy) else None
+        results.append(bench_build(build, args.devsim, spy, args.runs, args.eeprom_blocks))
     if not results:
         return 1
 
@@ -313,6 +334,11 @@ def main():
     floor = (EXCHANGES + 1 + (SYNC_AFTER - 1)) * READ_TIMEOUT_S
     row('start-up to shown panel, brannik', '%.2f s', lambda r: r['start']['brannik'], 'median of %d' % args.runs)
     row('start-up to shown panel, vessamo', '%.2f s', lambda r: r['start']['vessamo'], 'median of %d' % args.runs)
+    if all(r['start_slow'] for r in results):
+        for tool in ('brannik', 'vessamo'):
+            row('start-up beside a port slow to open / alone, %s' % tool, '%.2f',
+                lambda r, t=tool: r['start_slow'][t] / r['start'][t],
+                'the port\'s open takes %.0f s; 1.00 = not held up' % (SLOW_OPEN_MS / 1000))
     row('full flash on the line (first probe to last reply)', '%.2f s', lambda r: r['flash']['line'],
         'protocol floor %.2f s: (608 exchanges + identify + %d unanswered probes) x 50 ms' % (floor, SYNC_AFTER - 1))
     row('bare line floor (line_floor.exe)', '%.2f s', lambda r: r['bare'], 'the same line work, no windows')
