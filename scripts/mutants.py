@@ -33,7 +33,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # The native suites, cheapest first; a mutant names the ones that see it.
 SUITES = ["serial_steps_test", "common_test", "boot_monitor_test", "vessamo_test",
           "flash_model_test", "brannik_test", "devsim_test"]
-SUITE_TIMEOUT_S = 400  # the slowest suite, brannik_test, takes about 75 s
+# A suite that takes this many times its unchanged run (at least 30 s)
+# is taken to hang.
+HANG_FACTOR = 4
 
 
 class Mutant:
@@ -100,17 +102,30 @@ MUTANTS = [
     M("open-no-purge", SP, "    PortPurge(h);\n    if (!ApplyPortTimeouts(h))",
       "    if (!ApplyPortTimeouts(h))",
       "bytes from before the open are taken for the device's reply", "serial_steps_test"),
-    M("open-failure-leaks", SP, "    PortRelease(h);\n    g_port.store(nullptr);\n    LogPrint(format, com);",
-      "    g_port.store(nullptr);\n    LogPrint(format, com);",
+    M("open-failure-leaks", SP, "    PortRelease(h);\n    g_port.store(nullptr);\n    g_open_port.store(0);\n    LogPrint(format, com);",
+      "    g_port.store(nullptr);\n    g_open_port.store(0);\n    LogPrint(format, com);",
       "a port that failed its set-up stays held: no program can open it", "serial_steps_test"),
-    M("close-keeps-handle", SP, "    PortRelease(h);\n    g_port.store(nullptr);\n    if (Tool()",
-      "    PortRelease(h);\n    if (Tool()",
+    M("close-keeps-handle", SP, "    PortRelease(h);\n    g_port.store(nullptr);\n    g_open_port.store(0);\n    if (Tool()",
+      "    PortRelease(h);\n    g_open_port.store(0);\n    if (Tool()",
       "after a close the tool writes to a released handle", "serial_steps_test"),
     M("ready-without-worker", SP, "g_port_worker_thread.load() != nullptr && g_port.load()",
       "g_port_worker_thread.load() != nullptr || g_port.load()",
       "Start is offered with no port open", "serial_steps_test", "brannik_test"),
     M("timeouts-interval", SP, "    t.read_interval_ms = 0;\n", "    t.read_interval_ms = 20;\n",
       "a reply with a pause in it is cut short", "serial_steps_test"),
+    # ---- the port list and the picker
+    M("list-drops-open-port", SP, "    if (open >= 1 && open <= ports.last)\n        ports.named[open] = 1;\n", "",
+      "a pulled adapter vanishes from the picker while the tool still has it open", "serial_steps_test", "flash_model_test"),
+    M("list-leading-zero", SP, "    if (name[3] == '0')\n        return 0;\n", "",
+      "COM007 is offered as COM 7, a port that may be another device or none", "serial_steps_test"),
+    M("list-padding-kept", SP, "name[length - 1] == ' ' || ", "",
+      "an adapter whose driver pads its name never shows in the picker", "serial_steps_test"),
+    M("list-range-open", SP, "if (com >= 1 && com <= ports->last)", "if (com >= 1 && com < PORT_LIST_SLOTS)",
+      "brannik offers ports past COM127", "serial_steps_test"),
+    M("picker-shown-lost", "common/port_picker.cpp", "        if (com == shown_port)\n            show = i + 1;\n", "",
+      "every adapter plugged in resets the picker to \"----\" while a port is open", "serial_steps_test", "flash_model_test"),
+    M("picker-off-by-one-after-relist", "common/port_picker.cpp", "            show = i + 1;", "            show = i;",
+      "after a re-list the picker shows the port before the one in use", "serial_steps_test"),
     # ---- the port worker's busy state and parked list
     M("worker-no-compaction", PW, "        CompactPending();\n", "",
       "the seventeenth pick during a transfer writes past the list", "serial_steps_test"),
@@ -278,12 +293,12 @@ def build(src, out):
     return r.returncode == 0, r.stdout
 
 
-def run_suite(out, suite):
+def run_suite(out, suite, timeout):
     """None when the suite passes, else what caught the mutant."""
     exe = os.path.join(out, "tests", suite)
     try:
         r = run([exe, "--gtest_fail_fast", "--gtest_brief=1"], os.path.join(out, "tests"),
-                timeout=SUITE_TIMEOUT_S)
+                timeout=timeout)
     except subprocess.TimeoutExpired:
         return suite + " (time-out: hangs)"
     if r.returncode == 0:
@@ -321,9 +336,12 @@ def main():
     ok, log = build(src, out)
     if not ok:
         sys.exit("the unchanged tree does not build:\n" + log[-4000:])
+    limit = {}
     for suite in SUITES:
-        if run_suite(out, suite):
+        t0 = time.time()
+        if run_suite(out, suite, None):
             sys.exit("the unchanged tree fails %s: mend that first" % suite)
+        limit[suite] = max(30, HANG_FACTOR * (time.time() - t0))
     print("unchanged tree: every suite passes (%.0f s)" % (time.time() - start), flush=True)
 
     counts = {"caught": 0, "survived": 0, "equivalent": 0, "stale": 0}
@@ -350,7 +368,7 @@ def main():
                 print("STALE      %-34s does not build" % m.name, flush=True)
                 continue
             for suite in m.suites + [s for s in SUITES if s not in m.suites]:
-                caught = run_suite(out, suite)
+                caught = run_suite(out, suite, limit[suite])
                 if caught:
                     break
         finally:
