@@ -29,6 +29,8 @@ enum {
     PORT_SETTLE_MS = 50,   // pause after each open or close request, ms
 };
 
+static int s_port_posts = 0;  // opens and closes posted so far; user-interface thread only
+
 // The panel shows idle (not started, no phases), so the Start/Stop button
 // may follow the port and the image.
 static int PanelShowsIdle()
@@ -87,17 +89,25 @@ void OnStartStopFlash()
 // A stopped flash has yet to return, and its probe write may never return
 // (flow control, a device switched off): a port change then queues behind
 // it instead of waiting for it, and the button follows once it is done.
+// So does one made while changes queued so: sent, it would overtake them
+// (a pick of "----" closing the port before a queued open reopens it).
 static int WorkerMayBeHeld()
 {
-    return g_flash_state.load() == FLASH_STOPPED;
+    return g_flash_state.load() == FLASH_STOPPED || s_port_posts != PostedPortRequestsServed();
+}
+
+static void PostPortChange(unsigned command)
+{
+    ++s_port_posts;
+    PostPortRequest(command);
 }
 
 void OnSelectPort()
 {
     if (WorkerMayBeHeld()) {
         DisableStartFlash();
-        PostPortRequest(ID_COM_CLOSE);
-        PostPortRequest(ID_COM_OPEN);
+        PostPortChange(ID_COM_CLOSE);
+        PostPortChange(ID_COM_OPEN);
         return;
     }
     if (IsPortReady()) {
@@ -151,7 +161,7 @@ int OnPortPicked(int index)
     }
     if (index == 0) {
         if (WorkerMayBeHeld())
-            PostPortRequest(ID_COM_CLOSE);
+            PostPortChange(ID_COM_CLOSE);
         else
             RequestPortClose();
         DisableStartFlash();

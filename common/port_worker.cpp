@@ -9,6 +9,7 @@
 #include "port_worker.h"
 
 #include "serial_port.h"
+#include "shared_value.h"
 
 enum {
     PENDING_SLOTS = 16,  // opens/closes parked during one transfer
@@ -18,6 +19,8 @@ enum {
 static int s_busy = 0;  // 1 while a transfer (and the pending list after it) runs
 static unsigned s_pending[PENDING_SLOTS];
 static int s_pending_count = 0;
+
+static Shared<int> s_posted_served{0};  // written by the port worker only
 
 // A full list is reduced to its net effect on the port: the last close, if
 // any, then one open if an open came after it. Open and close each depend
@@ -88,6 +91,12 @@ void WorkerRunTransfer(void (*transfer)(), void (*after_port_change)(), void (*a
 void WorkerRunPostedRequest(unsigned command, void (*after_port_change)())
 {
     RunPortRequest(command);
+    s_posted_served.store(s_posted_served.load() + 1);
     if (after_port_change)
         after_port_change();
+}
+
+int PostedPortRequestsServed()
+{
+    return s_posted_served.load();
 }

@@ -58,3 +58,10 @@ int  WorkerPortRequest(unsigned command);
 void WorkerRunTransfer(void (*transfer)(), void (*after_port_change)(), void (*after_transfer)());
 // A posted open or close, then after_port_change (may be nullptr).
 void WorkerRunPostedRequest(unsigned command, void (*after_port_change)());
+
+// ---- Either thread --------------------------------------------------------
+// Posted opens and closes carried out so far (written by the port worker
+// before its after_port_change). A requester that counts its posts knows
+// whether some are still queued: a sent request would overtake them, since
+// a thread takes sent messages before posted ones.
+int  PostedPortRequestsServed();

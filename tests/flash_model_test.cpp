@@ -181,6 +181,7 @@ struct Sequence {
     // The device's plan, drawn when the sequence begins.
     int answer_probe = 0;   // 0: never answers
     int stuck_probe = 0;    // 0: no write gets stuck
+    bool noise_after_identify = false;  // a stray byte once the identify reply is read
     DeadAt dead_at = DEAD_NEVER;
     int dead_index = 0;
     IdentifyKind identify = I_GOOD;
@@ -263,7 +264,7 @@ void DeviceFrame(Sequence& s, const unsigned char* f, unsigned n)
             Unwhitened(f + 7, FLASH_EEPROM_BLOCK_BYTES) != s.eeprom.substr(k * FLASH_EEPROM_BLOCK_BYTES, FLASH_EEPROM_BLOCK_BYTES))
             Violation("EEPROM block " + std::to_string(k) + " is not the image the flash began with");
     }
-    M.rx = ExchangeReply(j == s.fail_frame ? s.fail_kind : R_DONE);
+    M.rx += ExchangeReply(j == s.fail_frame ? s.fail_kind : R_DONE);
 }
 
 // What the log must hold for a sequence that ended on its own.
@@ -324,6 +325,7 @@ void ModelTransfer()
     s.identify = Chance(75) ? I_GOOD : (IdentifyKind)(1 + Below(I_KINDS - 1));
     s.major = Below(256);
     s.minor = Below(256);
+    s.noise_after_identify = Chance(20);
     if (Chance(40)) {
         s.fail_frame = Below(TOTAL_FRAMES);
         s.fail_kind = (ReplyKind)(1 + Below(R_KINDS - 1));
@@ -471,12 +473,17 @@ int PortRead(PortHandle, void* data, unsigned n)
     if (WdDraining() || M.dead)
         return -1;
     // The phases begin once the identify reply is in.
-    if (M.awaiting_identify_reply && Current())
+    bool identify_read = M.awaiting_identify_reply && Current();
+    if (identify_read)
         Current()->identify_ok = Current()->identify == I_GOOD;
     M.awaiting_identify_reply = false;
     unsigned got = n < M.rx.size() ? n : (unsigned)M.rx.size();
     memcpy(data, M.rx.data(), got);
     M.rx.erase(0, got);
+    // The device's line settles after its reply: a stray byte that must not
+    // be taken for the first erase reply.
+    if (identify_read && Current()->noise_after_identify)
+        M.rx += '\xFF';
     if (got < n)
         M.clock_ms += READ_TIMEOUT_MS;
     return (int)got;
