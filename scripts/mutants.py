@@ -30,7 +30,8 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
-# The native suites, cheapest first; a mutant names the ones that see it.
+# The native suites, cheapest first; a mutant names the ones that see it,
+# each as SUITE or SUITE:GTEST_FILTER (those tests of the suite alone).
 SUITES = ["serial_steps_test", "common_test", "boot_monitor_test", "vessamo_test",
           "flash_model_test", "brannik_test", "devsim_test"]
 # A suite that takes this many times its unchanged run (at least 30 s)
@@ -184,47 +185,47 @@ MUTANTS = [
       "an overlong reply counts as done", "boot_monitor_test"),
     # ---- the flash's phases
     M("phase-one-block-short", FS, "for (unsigned k = 0; k < phase.blocks; k++)", "for (unsigned k = 1; k < phase.blocks; k++)",
-      "the first block of each phase is skipped: a bricked device", "brannik_test"),
+      "the first block of each phase is skipped: a bricked device", "brannik_test:FlashSequenceTest.*"),
     M("phase-address-step", FS, "BuildCommandFrame(s_frame, phase.command, k * phase.block_bytes, payload)",
       "BuildCommandFrame(s_frame, phase.command, k * FLASH_PROGRAM_BLOCK_BYTES, payload)",
-      "erase and EEPROM blocks go to the wrong addresses", "brannik_test"),
+      "erase and EEPROM blocks go to the wrong addresses", "brannik_test:FlashSequenceTest.*"),
     M("phase-no-purge", FS, "    ProgressBegin(phase.blocks);\n    PortPurge(g_port.load());\n",
       "    ProgressBegin(phase.blocks);\n",
-      "a stray byte after the identify fails the first erase", "brannik_test"),
+      "a stray byte after the identify fails the first erase", "flash_model_test"),
     M("phase-failure-ignored", FS, "            LogPrint(ExchangeFailureMessage(outcome), (int)k);\n            return 0;",
       "            LogPrint(ExchangeFailureMessage(outcome), (int)k);",
-      "a failed block is logged and the flash goes on as if it had worked", "brannik_test"),
+      "a failed block is logged and the flash goes on as if it had worked", "brannik_test:FlashSequenceTest.*"),
     M("phases-crossed-stop-hidden", FS, "    g_flash_state.store(FLASH_PHASES);\n    DisableStartFlash();\n    LabelStopFlash();",
       "    g_flash_state.store(FLASH_PHASES);\n    DisableStartFlash();",
       "the phases run while the panel offers Start Flash", "flash_model_test", "brannik_test"),
     M("sequence-probes-when-stopped", FS, "    // Stopped before it began: no probe, and the panel is the user's.\n    if (EndIfStopped())\n        return;\n", "",
-      "a stopped flash still prompts and probes", "brannik_test", "flash_model_test"),
+      "a stopped flash still prompts and probes", "brannik_test:FlashSequenceTest.*", "flash_model_test"),
     M("sequence-final-prompt-missing", FS, "        LogPrint(\"Выключите и включите питание устройства !\\r\\n\");\n", "",
-      "the technician is not told to power-cycle after a flash", "brannik_test"),
+      "the technician is not told to power-cycle after a flash", "brannik_test:FlashSequenceTest.*"),
     # ---- brannik's panel: keep-awake, close guard, picker mapping
     M("awake-not-asked", FP, "    KeepSystemAwake(1);\n", "",
-      "the PC may sleep in the middle of a flash", "brannik_test", "flash_model_test"),
+      "the PC may sleep in the middle of a flash", "brannik_test:BrannikPanelTest.*", "flash_model_test"),
     M("awake-kept-after-return", FP, "    if (g_flash_state.load() == FLASH_IDLE)\n        KeepSystemAwake(0);", "",
-      "the PC never sleeps again after a flash", "brannik_test", "flash_model_test"),
+      "the PC never sleeps again after a flash", "brannik_test:BrannikPanelTest.*", "flash_model_test"),
     M("awake-kept-after-halt-stop", FP, "        StopFlash();\n        KeepSystemAwake(0);", "        StopFlash();",
-      "after a failed identify and Stop the PC never sleeps", "brannik_test", "flash_model_test"),
+      "after a failed identify and Stop the PC never sleeps", "brannik_test:BrannikPanelTest.*", "flash_model_test"),
     M("close-guard-open", FP, "    return !FlashInProgress();", "    return 1;",
-      "Exit or a shutdown cuts a flash: a bricked device", "brannik_test", "flash_model_test"),
+      "Exit or a shutdown cuts a flash: a bricked device", "brannik_test:BrannikPanelTest.*", "flash_model_test"),
     M("picker-off-by-one", FP, "g_selected_port.store(GetListedPort(index - 1));", "g_selected_port.store(GetListedPort(index));",
-      "picking COM3 opens the next port in the list", "brannik_test"),
+      "picking COM3 opens the next port in the list", "brannik_test:BrannikPanelTest.*"),
     M("stale-stop-reaches-flash", FP, "    g_stop_request.store(0);\n    // Awake", "    // Awake",
-      "a Stop from the last flash ends the next one's wait at once", "brannik_test", "flash_model_test"),
+      "a Stop from the last flash ends the next one's wait at once", "brannik_test:BrannikPanelTest.*", "flash_model_test"),
     M("pick-overtakes-queued", FP, " || s_port_posts != PostedPortRequestsServed()", "",
       "\"----\" picked after Stop closes the port before a queued open reopens it", "flash_model_test"),
     M("pick-while-stopped-waits", FP, "g_flash_state.load() == FLASH_STOPPED || s_port_posts", "s_port_posts",
       "a pick after Stop can hang the window behind a stuck probe", "flash_model_test"),
     # ---- the .zel loader
     M("zel-size-at-least", FI, "if (GetFileLength(file) != ZEL_FILE_BYTES)", "if (GetFileLength(file) < ZEL_FILE_BYTES)",
-      "an overlong file is flashed as if it were an image", "brannik_test"),
+      "an overlong file is flashed as if it were an image", "brannik_test:FirmwareImageTest.*"),
     M("zel-trailer-unchecked", FI, "    if (!ReadMagic(file, ZEL_TRAILER_MAGIC)) {", "    if (0) {",
-      "a damaged image is flashed", "brannik_test"),
+      "a damaged image is flashed", "brannik_test:FirmwareImageTest.*"),
     M("zel-old-image-kept", FI, "    ReleaseImage(g_code_image);\n    ReleaseImage(g_eeprom_image);\n\n", "",
-      "after a refused file the previous image is still flashed", "brannik_test"),
+      "after a refused file the previous image is still flashed", "brannik_test:FirmwareImageTest.*"),
     M("file-length-no-rewind", "common/file_length.cpp", "    fseek(file, here, SEEK_SET);\n", "",
       "every image and data file is read from its end and refused", "brannik_test", "vessamo_test"),
     # ---- vessamo: the EEPROM frames and reply checks, the data file, the panel
@@ -300,10 +301,12 @@ def build(src, out):
 
 def run_suite(out, suite, timeout):
     """None when the suite passes, else what caught the mutant."""
-    exe = os.path.join(out, "tests", suite)
+    name, _, tests = suite.partition(":")
+    args = [os.path.join(out, "tests", name), "--gtest_fail_fast", "--gtest_brief=1"]
+    if tests:
+        args.append("--gtest_filter=" + tests)
     try:
-        r = run([exe, "--gtest_fail_fast", "--gtest_brief=1"], os.path.join(out, "tests"),
-                timeout=timeout)
+        r = run(args, os.path.join(out, "tests"), timeout=timeout)
     except subprocess.TimeoutExpired:
         return suite + " (time-out: hangs)"
     if r.returncode == 0:
@@ -373,7 +376,7 @@ def main():
                 print("STALE      %-34s does not build" % m.name, flush=True)
                 continue
             for suite in m.suites + [s for s in SUITES if s not in m.suites]:
-                caught = run_suite(out, suite, limit[suite])
+                caught = run_suite(out, suite, limit[suite.partition(":")[0]])
                 if caught:
                     break
         finally:
