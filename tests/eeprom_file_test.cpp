@@ -77,6 +77,7 @@ const SizeCase SIZE_CASES[] = {
     {262144, nullptr},
     {127, "Vessamo Error|Wrong EEPROM data size !\n"},
     {129, "Vessamo Error|Wrong EEPROM data size !\n"},
+    {192, "Vessamo Error|Wrong EEPROM data size !\n"},  // a block and a half
     {262145, "Vessamo Error|Wrong EEPROM data size !\n"},
     {262272, "Vessamo Error|EEPROM data file too large: 262272 bytes, at most 262144 !\n"},
 };
