@@ -1,10 +1,12 @@
 // The flash model test: brannik's front panel, flash sequence and port
 // worker rules, all real, against a simulated boot monitor on a fake line,
 // under seeded random interleavings of a technician's actions (Start/Stop
-// clicks singly and in bursts, Exit, port picks, Open File), device events
-// (the sync answered at a random probe or never, identify and phase
-// failures, a line that dies, a probe write that never returns, random reply
-// bytes) and steps of the worker (worker_double.h). The worker may be held
+// clicks singly and in bursts, Exit, port picks, Open File, the port list
+// dropped down), device events (the sync answered at a random probe or
+// never, identify and phase failures, a line that dies, a probe write that
+// never returns, random reply bytes, a stray byte after the identify reply,
+// adapters plugged in and pulled with or without a device-change message)
+// and steps of the worker (worker_double.h). The worker may be held
 // between any two of its accesses to a shared value, and an action may be
 // cut between any two of its own, the worker running a few steps there.
 // After every step it checks what the technician relies on; a failure
