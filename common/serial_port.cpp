@@ -20,7 +20,11 @@ enum {
 static int s_port_list[PORT_LIST_SLOTS];
 static Shared<int> s_port_count{0};
 
-int ComPortNumber(const char* name, unsigned length)
+// The COM number a port name stands for when the tool opens "\\.\COM<n>":
+// "COM" (any case) and a number without leading zeros, up to three digits;
+// trailing blanks and zeros (a registry string's padding) are ignored. 0 for
+// anything else ("COM007", "COM3A", "LPT1", "COM0").
+static int ComPortNumber(const char* name, unsigned length)
 {
     while (length > 0 && (name[length - 1] == ' ' || name[length - 1] == '\t' || name[length - 1] == '\0'))
         --length;

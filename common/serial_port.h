@@ -9,9 +9,10 @@
 // opening them: an open wakes a Bluetooth port for seconds and resets every
 // device that reacts to DTR. It is made anew whenever the picker is filled
 // (start-up, a device change, the list dropping down); the port the tool
-// holds open stays on it even after the system stops naming it. A port keeps the settings the last program
-// left on it, so the open takes the whole line over (TakeOverLine) and
-// inherits nothing but DTR and RTS.
+// holds open stays on it even after the system stops naming it.
+//
+// A port keeps the settings the last program left on it, so the open takes
+// the whole line over (TakeOverLine) and inherits nothing but DTR and RTS.
 //
 // Threads: EnumComPorts and GetListedPort run on the user-interface thread
 // only, which alone writes and reads the list. OpenComPort, CloseComPort and
@@ -45,11 +46,6 @@ enum {
 // system names, and the open port; returns the count. Opens nothing.
 int  EnumComPorts();
 int  GetListedPort(int index);  // list entry, or 0 outside 0..count-1
-// The COM number a port name stands for when the tool opens "\\.\COM<n>":
-// "COM" (any case) and a number without leading zeros, up to three digits;
-// trailing blanks and zeros (a registry string's padding) are ignored. 0 for
-// anything else ("COM007", "COM3A", "LPT1", "COM0").
-int  ComPortNumber(const char* name, unsigned length);
 int  OpenComPort();             // 1 when a port is open afterwards
 void CloseComPort();
 int  IsPortReady();             // worker thread exists and a port is open

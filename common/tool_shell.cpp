@@ -7,7 +7,6 @@
 
 #include <commctrl.h>
 #include <dbt.h>
-#include <stdio.h>
 
 #include "log_view.h"
 #include "port_picker.h"

@@ -727,9 +727,9 @@ class PortListTest(SessionTest):
     def opened(self, ptys):
         return {port: self.s.opens(pty) for port, pty in ptys.items()}
 
-    def full_write(self, port, blocks=16):
-        """vessamo, current panel, picks PORT and writes BLOCKS blocks to
-        an eeprom devsim there; returns what the device holds."""
+    def full_write(self, port):
+        """vessamo, the current panel, picks COM<PORT> and writes its data
+        to the eeprom devsim there, to "OK !"."""
         self.d.pick_text(IDC_COMPORT, 'COM %d' % port)
         self.d.wait_log(lambda l: l.endswith('Открыт порт COM%d\n' % port))
         self.d.click(IDC_FLASHEEPROM)
