@@ -20,6 +20,7 @@ import re
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -343,9 +344,24 @@ class Session:
             self.announce(port)
         return d
 
-    def _reg(self, *args):
-        subprocess.run([WINE, 'reg'] + list(args) + ['/f'], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60, check=True)
+    def _reg(self, *args, gone_is_done=False):
+        """Runs Wine's reg with ARGS. Once in a CI run of hundreds a reg
+        process ended with 1 and no sign of why; a failed call is tried
+        again and, failing three times, raises with what reg printed."""
+        said = []
+        for attempt in range(3):
+            r = subprocess.run([WINE, 'reg'] + list(args) + ['/f'], env=self.env, capture_output=True,
+                               timeout=60)
+            if r.returncode == 0:
+                return
+            said.append('exit %d: %s %s' % (r.returncode, r.stdout.decode('cp866', 'replace').strip(),
+                                            r.stderr.decode('utf-8', 'replace').strip()[-400:]))
+            print('wine reg %s: %s' % (' '.join(args[:1]), said[-1]), file=sys.stderr)
+            if gone_is_done and subprocess.run([WINE, 'reg', 'query'] + list(args[1:]), env=self.env,
+                                               capture_output=True, timeout=60).returncode == 1:
+                return  # an earlier try deleted it and reported otherwise
+            time.sleep(0.5)
+        raise RuntimeError('wine reg %s failed: %s' % (' '.join(args), ' | '.join(said)))
 
     def announce(self, port):
         """What a serial driver does as its adapter arrives: the port's name
@@ -354,7 +370,7 @@ class Session:
 
     def withdraw(self, port):
         """An adapter pulled: its SERIALCOMM value and its link go."""
-        self._reg('delete', SERIALCOMM, '/v', r'\Device\ZelSim' + port[3:])
+        self._reg('delete', SERIALCOMM, '/v', r'\Device\ZelSim' + port[3:], gone_is_done=True)
         link = self.dosdevice(port)
         if os.path.lexists(link):
             os.unlink(link)
