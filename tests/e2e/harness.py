@@ -392,14 +392,51 @@ class Session:
             f.write('%s %d\n' % (os.path.realpath(pty), ms))
 
     def launch(self, exe, cwd=None):
-        proc = subprocess.Popen([WINE, exe], env=self.env, cwd=cwd or self.workdir,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        """Starts EXE in the prefix; what Wine prints for it (a crash's
+        backtrace) goes to a file of the session, PROC.err_path."""
+        err_path = os.path.join(self.dir, 'tool-%d.err' % len(self.tools))
+        with open(err_path, 'wb') as err:
+            proc = subprocess.Popen([WINE, exe], env=self.env, cwd=cwd or self.workdir,
+                                    stdout=subprocess.DEVNULL, stderr=err)
+        proc.err_path = err_path
         self.tools.append(proc)
         return proc
 
+    def no_panel(self, proc, error):
+        """Why PROC shows no panel: the driver's word, whether it runs, the
+        windows of the prefix and the end of what Wine printed for it."""
+        try:
+            windows = self.driver.cmd('list')
+        except DriverError as e:
+            windows = str(e)
+        with open(proc.err_path, 'rb') as f:
+            printed = f.read()[-600:].decode('utf-8', 'replace')
+        return '%s; exit code %s; windows: %s; printed: %r' % (error, proc.poll(), windows, printed)
+
+    def start_tool(self, exe, title, cwd=None):
+        """Starts EXE and waits for its panel. In CI runs of about a
+        thousand Wine process starts, one start in a run or two ended with
+        nothing shown; such a start is told on stderr, ended, and made once
+        more. A second start without a panel fails the test."""
+        proc = self.launch(exe, cwd)
+        try:
+            self.driver.panel(title)
+            return proc
+        except DriverError as e:
+            first = self.no_panel(proc, e)
+        print('%s showed no panel, started again: %s' % (os.path.basename(exe), first), file=sys.stderr)
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        proc = self.launch(exe, cwd)
+        try:
+            self.driver.panel(title)
+        except DriverError as e:
+            raise DriverError('%s showed no panel twice: %s | %s' % (exe, first, self.no_panel(proc, e)))
+        return proc
+
     def brannik(self, settle=True):
-        proc = self.launch(self.environment.brannik)
-        self.driver.panel(BRANNIK_TITLE)
+        proc = self.start_tool(self.environment.brannik, BRANNIK_TITLE)
         if settle:
             self.driver.worker()
         return proc
@@ -409,8 +446,7 @@ class Session:
         if data is not None:
             with open(os.path.join(cwd, 'zel_eeprom.dat'), 'wb') as f:
                 f.write(data)
-        proc = self.launch(self.environment.vessamo, cwd)
-        self.driver.panel(VESSAMO_TITLE)
+        proc = self.start_tool(self.environment.vessamo, VESSAMO_TITLE, cwd)
         # The panel can show before the port worker's window exists, and a
         # port pick in that gap is lost; tests other than the one about that
         # gap wait it out. SETTLE=False acts at once, as a quick user would.
