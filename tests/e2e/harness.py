@@ -319,7 +319,15 @@ class Session:
         # be linked (Wine recreates dosdevices at prefix start).
         self.driver = Driver(self)
         try:
-            self.driver.cmd('list')
+            try:
+                self.driver.cmd('list')
+            except DriverError as e:
+                # A Wine start that did nothing (see start_tool): once more.
+                print('panel_driver did not start (%s), started again' % e, file=sys.stderr)
+                self.driver.proc.kill()
+                self.driver.proc.wait()
+                self.driver = Driver(self)
+                self.driver.cmd('list')
         except Exception:
             self.close()
             raise
