@@ -58,7 +58,7 @@ const char* ComPortPath(int com, char* buf, size_t n)
     return buf;
 }
 
-// ---- Open, probe, close ----------------------------------------------------
+// ---- Names, open, close ----------------------------------------------------
 
 // Opens path for reading and writing without making it the controlling
 // terminal; O_NONBLOCK only so that a modem line cannot hold the open.
@@ -70,17 +70,13 @@ static int OpenDevice(const char* path)
 // The ports bound in the table are the ones this system names.
 void PortListNames(PortNameSink take, void* context)
 {
+    std::lock_guard<std::mutex> lock(s_bind_mutex);
     for (int com = 1; com < COM_PORT_BINDINGS; ++com) {
-        int bound;
-        {
-            std::lock_guard<std::mutex> lock(s_bind_mutex);
-            bound = !s_bound[com].empty();
-        }
-        if (bound) {
-            char name[16];
-            int n = snprintf(name, sizeof name, "COM%d", com);
-            take(name, (unsigned)n, context);
-        }
+        if (s_bound[com].empty())
+            continue;
+        char name[16];
+        int n = snprintf(name, sizeof name, "COM%d", com);
+        take(name, (unsigned)n, context);
     }
 }
 
