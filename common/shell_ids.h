@@ -10,6 +10,9 @@
 #define IDC_EXIT 1007       /* "Exit" */
 #define IDC_PROGRESS 1008   /* progress bar, msctls_progress32 */
 
+#define IDI_TOOL 1           /* the tool's icon: the first icon resource, the one Explorer shows */
+#define IDR_MANIFEST 1       /* the manifest (resource type 24): Common Controls 6, DPI aware, asInvoker */
+
 #define ID_COM_OPEN 40007   /* main window to port worker, sent: open the selected port */
 #define ID_COM_CLOSE 40008  /* main window to port worker, sent: close the port */
 
