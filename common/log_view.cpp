@@ -8,6 +8,15 @@
 
 #include "tool_profile.h"
 
+int LogFontHeight(int dpi)
+{
+    const int base_dpi = 96;
+    if (dpi <= 0)
+        dpi = base_dpi;
+    // Negative: a character height, not a cell height.
+    return -((LOG_FONT_PIXELS_AT_96_DPI * dpi + base_dpi / 2) / base_dpi);
+}
+
 size_t ExpandLineFeeds(const char* text, char* out, size_t out_size)
 {
     if (out_size == 0)

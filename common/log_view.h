@@ -38,6 +38,12 @@ const unsigned long LOG_VIEW_TEXT_LIMIT = 0x7FFFFFFE;
 void LogPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
 int  ErrorBox(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// The log font's lfHeight at the screen's DPI: the record's 10 pixels are
+// at 96 DPI (100 %), so 150 % (144 DPI) gives 15, rounded as MulDiv does.
+// A DPI the screen does not tell (0 or less) counts as 96.
+enum { LOG_FONT_PIXELS_AT_96_DPI = 10 };
+int LogFontHeight(int dpi);
+
 // Copies text into out (out_size bytes), writing 0x0D before every 0x0A.
 // A text that does not fit is cut; the result is always zero-terminated.
 // Returns the length written.

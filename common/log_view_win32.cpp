@@ -19,10 +19,25 @@ enum {
 // view uses it; it is never deleted). User-interface thread only.
 static HFONT s_log_font = nullptr;
 
+// riched32.dll from the system folder by its full path: loaded by name,
+// Windows would take a riched32.dll lying beside the exe (a Downloads
+// folder) first. For a 32-bit tool on 64-bit Windows the file system
+// redirector maps the path to the 32-bit system folder. Wide calls, so that
+// the path survives any ANSI code page. Loaded for the life of the process.
+static HMODULE LoadRichEditLibrary()
+{
+    static const wchar_t NAME[] = L"\\riched32.dll";
+    wchar_t path[MAX_PATH];
+    UINT n = GetSystemDirectoryW(path, MAX_PATH);
+    if (n == 0 || n + sizeof NAME / sizeof NAME[0] > MAX_PATH)
+        return nullptr;
+    lstrcpyW(path + n, NAME);
+    return LoadLibraryW(path);
+}
+
 int CreateLogView(void* parent, const long rect[4])
 {
-    // Loaded for the life of the process.
-    if (!LoadLibraryA("riched32"))
+    if (!LoadRichEditLibrary())
         return ErrorBox("Failed loading RICHED32.DLL");
 
     HWND view = CreateWindowExA(WS_EX_CLIENTEDGE, "RICHEDIT", nullptr, Tool().log_view_style,
@@ -32,8 +47,14 @@ int CreateLogView(void* parent, const long rect[4])
     if (!view)
         return ErrorBox("Failed create RichEdit Control");
 
+    // The record's 10 pixels are at 96 DPI; the tools declare themselves DPI
+    // aware, so the font follows the screen's DPI as the dialog does.
+    HDC screen = GetDC(nullptr);
+    int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+    if (screen)
+        ReleaseDC(nullptr, screen);
     LOGFONTA lf = {};
-    lf.lfHeight = -10;
+    lf.lfHeight = LogFontHeight(dpi);
     lf.lfWeight = FW_NORMAL;
     lf.lfCharSet = RUSSIAN_CHARSET;
     lf.lfOutPrecision = OUT_STRING_PRECIS;

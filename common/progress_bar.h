@@ -7,6 +7,13 @@
 // ProgressReset + ProgressBegin(blocks) at the start, ProgressStep per
 // acknowledged block, ProgressReset again only after a full success.
 //
+// A themed bar (Common Controls 6 on Vista and later) animates a move
+// forward over a fraction of a second and draws a move back at once, so a
+// phase that ends right after its last step, or a transfer that stops, can
+// leave the bar drawn short of where it is. The real bar therefore follows
+// every position change with the moves ProgressSnapMoves gives (platform-free,
+// tested natively), made on the user-interface thread inside the same send.
+//
 // progress_bar_win32.cpp is the real bar; the native tests link a model of
 // it from tests/support.
 #pragma once
@@ -14,3 +21,18 @@
 void ProgressBegin(unsigned steps);  // range 0..steps (low 16 bits), step 1
 void ProgressStep();                 // position += step
 void ProgressReset();                // position = 0
+
+// One move of the bar: its range becomes 0..value, or its position value.
+struct ProgressMove {
+    int is_range;
+    unsigned value;
+};
+enum { PROGRESS_SNAP_MOVES = 4 };
+// The moves that make a bar at position pos of 0..max draw pos at once: a
+// step past pos and back (when pos is the maximum, in a range widened by one
+// for the step, then restored). Returns their count, 0 for an empty range.
+int ProgressSnapMoves(unsigned pos, unsigned max, ProgressMove moves[PROGRESS_SNAP_MOVES]);
+
+// Win32 only: the front panel's bar (an HWND) snaps after each position
+// change. Called once by the shell as the panel initialises.
+void SnapProgressBar(void* bar);

@@ -11,6 +11,7 @@
 #include "log_view.h"
 #include "port_picker.h"
 #include "port_worker.h"
+#include "progress_bar.h"
 #include "serial_port.h"
 
 Shared<HINSTANCE> g_instance{nullptr};
@@ -20,6 +21,9 @@ Shared<HWND> g_log_view{nullptr};
 Shared<HWND> g_port_worker_window{nullptr};
 
 static const ShellProfile* s_shell = nullptr;
+
+// Not in the headers for Windows XP, which the tools are built for.
+enum { SEARCH_SYSTEM32_ONLY = 0x00000800 };  // LOAD_LIBRARY_SEARCH_SYSTEM32
 
 enum {
     MAIN_DIALOG_RESOURCE = 103,     // front panel template
@@ -89,6 +93,7 @@ static INT_PTR InitFrontPanel(HWND panel)
     if (bar) {
         SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, PROGRESS_INITIAL_MAX));
         SendMessageA(bar, PBM_SETSTEP, 1, 0);
+        SnapProgressBar(bar);  // a themed bar shows where the transfer is
     }
     return TRUE;
 }
@@ -138,25 +143,46 @@ static INT_PTR CALLBACK FrontPanelProc(HWND panel, UINT message, WPARAM wparam, 
     }
 }
 
+// A DLL loaded by name is looked for in the exe's folder first, and a tool
+// is run from where it was unpacked, often Downloads: nothing lying there
+// may be loaded. Where kernel32 has SetDefaultDllDirectories (Windows 8,
+// Windows 7 with its update) later loads by name search the system folder
+// only; SetDllDirectoryA("") takes the current folder out of the search
+// (XP SP1 and later). Looked up at run time, so Windows XP still starts.
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
+typedef BOOL(WINAPI* SetDllDirectoryAFn)(LPCSTR);
+
+// A call of a system DLL the tool imports (so loaded already), or nullptr
+// where this Windows lacks it.
+static void* SystemCall(const char* dll, const char* name)
+{
+    HMODULE module = GetModuleHandleA(dll);
+    return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+}
+
+static void SearchDllsInSystemFolderOnly()
+{
+    auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(SystemCall("kernel32.dll", "SetDefaultDllDirectories"));
+    if (set_default)
+        set_default(SEARCH_SYSTEM32_ONLY);
+    auto set_directory = reinterpret_cast<SetDllDirectoryAFn>(SystemCall("kernel32.dll", "SetDllDirectoryA"));
+    if (set_directory)
+        set_directory("");
+}
+
 // Vista and later show the person ending the session why a program holds it
 // up. Looked up at run time: Windows XP has no such calls.
 typedef BOOL(WINAPI* ShutdownBlockReasonCreateFn)(HWND, LPCWSTR);
 typedef BOOL(WINAPI* ShutdownBlockReasonDestroyFn)(HWND);
 
-static void* User32Call(const char* name)
-{
-    HMODULE user32 = GetModuleHandleA("user32.dll");
-    return user32 ? reinterpret_cast<void*>(GetProcAddress(user32, name)) : nullptr;
-}
-
 static void SetEndSessionReason(HWND window, int blocking)
 {
     if (blocking) {
-        auto create = reinterpret_cast<ShutdownBlockReasonCreateFn>(User32Call("ShutdownBlockReasonCreate"));
+        auto create = reinterpret_cast<ShutdownBlockReasonCreateFn>(SystemCall("user32.dll", "ShutdownBlockReasonCreate"));
         if (create)
             create(window, L"A firmware flash is in progress. Ending now would leave the device half programmed.");
     } else {
-        auto destroy = reinterpret_cast<ShutdownBlockReasonDestroyFn>(User32Call("ShutdownBlockReasonDestroy"));
+        auto destroy = reinterpret_cast<ShutdownBlockReasonDestroyFn>(SystemCall("user32.dll", "ShutdownBlockReasonDestroy"));
         if (destroy)
             destroy(window);
     }
@@ -210,6 +236,7 @@ int CreateMainWindow()
     WNDCLASSA wc = {};
     wc.lpfnWndProc = MainWindowProc;
     wc.hInstance = g_instance.load();
+    wc.hIcon = LoadIconA(g_instance.load(), MAKEINTRESOURCEA(IDI_TOOL));  // taskbar, Alt+Tab
     wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
     wc.lpszClassName = MAIN_CLASS;
@@ -221,6 +248,12 @@ int CreateMainWindow()
     g_main_window = window;
     if (!window)
         return ErrorBox("Failed create window");
+    // The small icon drawn from the icon's own small image at this DPI,
+    // not shrunk from the large one. Kept for the life of the process.
+    HANDLE small = LoadImageA(g_instance.load(), MAKEINTRESOURCEA(IDI_TOOL), IMAGE_ICON,
+                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0);
+    if (small)
+        SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
     return 1;
 }
 
@@ -236,6 +269,7 @@ int CreateMainDialog()
 
 int RunToolShell(const ShellProfile* shell, HINSTANCE instance)
 {
+    SearchDllsInSystemFolderOnly();  // before anything else may load a DLL
     s_shell = shell;
     SetToolProfile(shell->tool);
     InitCommonControls();

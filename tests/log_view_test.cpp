@@ -134,6 +134,19 @@ TEST(LogView, ErrorBoxShowsTheToolTitleAndReturnsZero)
     EXPECT_EQ(RecordedLog(), "");
 }
 
+// The log font's 10 pixels are at 100 %; at any other scaling the text
+// must grow with the dialog, or it stays small print in a wide box.
+TEST(LogView, FontHeightFollowsTheScreenDpi)
+{
+    const struct { int dpi, height; } rows[] = {
+        {96, -10}, {0, -10}, {-1, -10},   // 100 %, and a DPI the screen does not tell
+        {120, -13},                        // 125 %: 12.5 rounds up, as MulDiv does
+        {144, -15}, {168, -18}, {192, -20}, {288, -30},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(LogFontHeight(r.dpi), r.height) << r.dpi << " DPI";
+}
+
 // A day at the bench: 200 complete flashes in one sitting, about 57,000
 // characters, more than twice a new control's limit. Every flash's lines,
 // the last one included, must be in the view whole.
@@ -242,6 +255,39 @@ TEST(ProgressModel, FillsResetsAndWrapsLikeTheControl)
     ProgressStep();
     ProgressStep();
     EXPECT_EQ(RecordedProgressOps(), "reset begin:2 step step");
+}
+
+// A themed bar draws a move back at once and animates a move forward; a
+// phase that ends on its last step must still be drawn full. The model
+// below draws only what a move back (or a range that cuts it) forces.
+TEST(ProgressModel, SnapMovesLeaveAThemedBarDrawnWhereItIs)
+{
+    for (unsigned max : {1u, 2u, 96u, 384u, 2048u, 65535u}) {
+        unsigned range = max, pos = 0, drawn = 0;
+        for (unsigned target = 1; target <= max; ++target) {
+            pos = target;  // PBM_STEPIT: forward, animated, not yet drawn
+            ProgressMove moves[PROGRESS_SNAP_MOVES];
+            int n = ProgressSnapMoves(pos, range, moves);
+            for (int i = 0; i < n; ++i) {
+                if (moves[i].is_range) {
+                    ASSERT_LE(moves[i].value, 65536u) << "beyond PBM_SETRANGE32's reach";
+                    range = moves[i].value;
+                    pos = pos > range ? range : pos;
+                    drawn = drawn > range ? range : drawn;
+                } else {
+                    ASSERT_LE(moves[i].value, range) << "a position outside the range";
+                    if (moves[i].value <= pos)
+                        drawn = moves[i].value;
+                    pos = moves[i].value;
+                }
+            }
+            ASSERT_EQ(pos, target) << max;
+            ASSERT_EQ(range, max) << "range restored, " << target << " of " << max;
+            ASSERT_EQ(drawn, target) << "drawn short, " << target << " of " << max;
+        }
+    }
+    ProgressMove moves[PROGRESS_SNAP_MOVES];
+    EXPECT_EQ(ProgressSnapMoves(0, 0, moves), 0);  // an empty range draws nothing
 }
 
 TEST(PanelModel, OperationsChangeOnlyTheirControl)
