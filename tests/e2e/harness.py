@@ -53,6 +53,7 @@ class Environment:
         self.brannik = os.path.join(self.build, 'brannik', 'brannik.exe')
         self.vessamo = os.path.join(self.build, 'vessamo', 'vessamo.exe')
         self.driver = os.path.join(self.build, 'tests', 'e2e', 'panel_driver.exe')
+        self.planted = os.path.join(self.build, 'tests', 'e2e', 'planted')  # riched32.dll, comctl32.dll
         self.bits = exe_bits(self.brannik)
         self.work = tempfile.mkdtemp(prefix='zel-e2e-')
         self.xvfb = None
@@ -189,6 +190,21 @@ class Driver:
 
     def rect(self):
         return [int(v) for v in self.cmd('rect').split()]
+
+    def ctl_rect(self, cid):
+        """A control's screen rectangle: left, top, right, bottom."""
+        return [int(v) for v in self.cmd('ctlrect %d' % cid).split()]
+
+    def log_rect(self):
+        return [int(v) for v in self.cmd('logrect').split()]
+
+    def modules(self):
+        """Paths of the modules loaded in the current panel's process."""
+        return [bytes.fromhex(w).decode('utf-8') for w in self.cmd('modules').split()]
+
+    def text_width(self, dpi, points, text):
+        """Pixels TEXT takes in the panels' font (MS Sans Serif, POINTS) at DPI."""
+        return int(self.cmd('textwidth %d %d %s' % (dpi, points, text)))
 
     def text(self, cid):
         return bytes.fromhex(self.cmd('text %d' % cid)).decode('cp1251')
@@ -466,11 +482,26 @@ class Session:
         return subprocess.run([WINE, 'wineboot', '--end-session'], env=self.env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, timeout=60).returncode
 
-    def screenshot(self, path):
-        left, top, right, bottom = self.driver.rect()
+    def set_dpi(self, dpi):
+        """The display scaling for programs started from now on: 96 is
+        100 %, 144 is 150 %."""
+        self._reg('add', r'HKCU\Control Panel\Desktop', '/v', 'LogPixels', '/t', 'REG_DWORD', '/d', str(dpi))
+
+    def screenshot(self, path, rect=None):
+        """The screen within RECT (left, top, right, bottom; the current
+        panel's by default) into PATH; a path ending in "gray:-" answers the
+        8-bit grey pixels, row by row."""
+        left, top, right, bottom = rect or self.driver.rect()
         geometry = '%dx%d+%d+%d' % (right - left, bottom - top, max(left, 0), max(top, 0))
-        subprocess.run(['import', '-display', self.environment.display, '-window', 'root', '-crop', geometry,
-                        '+repage', path], check=True, timeout=60)
+        return subprocess.run(['import', '-display', self.environment.display, '-window', 'root', '-crop',
+                               geometry, '+repage', '-depth', '8', path], check=True, timeout=60,
+                              capture_output=True).stdout
+
+    def ink_rows(self, rect):
+        """Which rows of the screen within RECT hold dark (text) pixels."""
+        width = rect[2] - rect[0]
+        grey = self.screenshot('gray:-', rect)
+        return [any(b < 128 for b in grey[y * width:(y + 1) * width]) for y in range(len(grey) // width)]
 
     def close(self):
         self.driver.close()

@@ -31,6 +31,13 @@
 //                      Windows broadcasts it: EVENT "arrival" or "removal"
 //                      of port COM<N>, or "nodes" (DBT_DEVNODES_CHANGED)
 //   progress ID        low, high and position of a progress bar
+//   ctlrect ID         screen rectangle of a control
+//   logrect            screen rectangle of the log view
+//   modules            paths of the modules loaded in the current panel's
+//                      process (hex UTF-8, one a word)
+//   textwidth DPI PT TEXT
+//                      width in pixels of TEXT (UTF-8) in the panels' font,
+//                      "MS Sans Serif" of PT points, at DPI
 //   log                text of the log view (hex)
 //   click ID           press a button (nothing when it is disabled)
 //   clicks N ID        N presses posted back to back, as fast as a hand can't
@@ -44,6 +51,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <dbt.h>
+#include <tlhelp32.h>
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -76,6 +84,19 @@ void AnswerHex(const char* prefix, const unsigned char* bytes, size_t n) {
   for (size_t i = 0; i < n; ++i) fprintf(stdout, "%02X", bytes[i]);
   fputc('\n', stdout);
   fflush(stdout);
+}
+
+void AnswerRect(HWND h) {
+  RECT r;
+  if (!h || !GetWindowRect(h, &r)) { Answer("err no window"); return; }
+  Answer("ok %ld %ld %ld %ld", r.left, r.top, r.right, r.bottom);
+}
+
+void AnswerUtf8Word(const wchar_t* word) {
+  char utf8[1024] = {0};
+  WideCharToMultiByte(CP_UTF8, 0, word, -1, utf8, sizeof utf8, nullptr, nullptr);
+  fputc(' ', stdout);
+  for (const char* p = utf8; *p; ++p) fprintf(stdout, "%02X", (unsigned char)*p);
 }
 
 void ClassOf(HWND h, char* out, int size) {
@@ -270,9 +291,7 @@ void Run(char* line) {
     for (int waited = 0; g_panel && IsWindow(g_panel) && waited < ms; waited += POLL_MS) Sleep(POLL_MS);
     Answer("ok %d", g_panel && IsWindow(g_panel) ? 0 : 1);
   } else if (strcmp(cmd, "rect") == 0) {
-    RECT r;
-    if (!g_panel || !GetWindowRect(g_panel, &r)) { Answer("err no panel"); return; }
-    Answer("ok %ld %ld %ld %ld", r.left, r.top, r.right, r.bottom);
+    AnswerRect(g_panel);
   } else if (strcmp(cmd, "ctl") == 0) {
     Answer("ok %d", Control(arg) ? 1 : 0);
   } else if (strcmp(cmd, "text") == 0) {
@@ -294,10 +313,7 @@ void Run(char* line) {
       LRESULT len = 0;
       if (!SendW(c, CB_GETLBTEXTLEN, i, 0, &len) || len < 0 || len >= 256) continue;
       SendW(c, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item), nullptr);
-      char utf8[1024] = {0};
-      WideCharToMultiByte(CP_UTF8, 0, item, -1, utf8, sizeof utf8, nullptr, nullptr);
-      fputc(' ', stdout);
-      for (const char* p = utf8; *p; ++p) fprintf(stdout, "%02X", (unsigned char)*p);
+      AnswerUtf8Word(item);
     }
     fputc('\n', stdout);
     fflush(stdout);
@@ -364,6 +380,40 @@ void Run(char* line) {
       return;
     }
     Answer("ok %d %d %d", (int)lo, (int)hi, (int)pos);
+  } else if (strcmp(cmd, "ctlrect") == 0) {
+    AnswerRect(Control(arg));
+  } else if (strcmp(cmd, "logrect") == 0) {
+    HWND log = nullptr;
+    if (g_panel) EnumChildWindows(g_panel, FindLog, reinterpret_cast<LPARAM>(&log));
+    AnswerRect(log);
+  } else if (strcmp(cmd, "modules") == 0) {
+    DWORD pid = 0;
+    if (!g_panel || !GetWindowThreadProcessId(g_panel, &pid)) { Answer("err no panel"); return; }
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snap == INVALID_HANDLE_VALUE) { Answer("err snapshot %lu", GetLastError()); return; }
+    MODULEENTRY32W module = {};
+    module.dwSize = sizeof module;
+    fputs("ok", stdout);
+    for (BOOL more = Module32FirstW(snap, &module); more; more = Module32NextW(snap, &module))
+      AnswerUtf8Word(module.szExePath);
+    CloseHandle(snap);
+    fputc('\n', stdout);
+    fflush(stdout);
+  } else if (strcmp(cmd, "textwidth") == 0) {
+    char* points = SplitWord(arg);
+    char* text8 = SplitWord(points);
+    wchar_t text[512];
+    Widen(text8, text, 512);
+    HFONT font = CreateFontW(-MulDiv(atoi(points), atoi(arg), 72), 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET,
+                             0, 0, 0, 0, L"MS Sans Serif");
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, font);
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteObject(font);
+    Answer("ok %ld", size.cx);
   } else if (strcmp(cmd, "log") == 0) {
     HWND log = nullptr;
     if (g_panel) EnumChildWindows(g_panel, FindLog, reinterpret_cast<LPARAM>(&log));

@@ -10,6 +10,7 @@ Prints "N passed, M failed" last and exits non-zero on any failure.
 import argparse
 import os
 import re
+import shutil
 import sys
 import time
 import unittest
@@ -22,6 +23,7 @@ from harness import (IDC_COMPORT, IDC_EXIT, IDC_FLASHEEPROM, IDC_OPENFILE, IDC_P
 ENV = None
 SCREENSHOTS = None
 SKIPPED_EXIT = 77  # ctest's SKIP_RETURN_CODE for these entries
+IDC_LABEL = 0xFFFF  # the picker's label, IDC_STATIC (-1) as a dialog template's 16-bit id
 
 # Log texts, as the tools format them (line feeds normalised).
 OPENED_COM3 = 'Открыт порт COM3\n'
@@ -90,6 +92,29 @@ class SessionTest(unittest.TestCase):
         self.s = h.Session(ENV, self.lang)
         self.addCleanup(self.s.close)
         self.d = self.s.driver
+
+    def full_write(self, port):
+        """vessamo, the current panel, picks COM<PORT> and writes its data
+        to the eeprom devsim there, to "OK !"."""
+        self.d.pick_text(IDC_COMPORT, 'COM %d' % port)
+        self.d.wait_log(lambda l: l.endswith('Открыт порт COM%d\n' % port))
+        self.d.click(IDC_FLASHEEPROM)
+        self.d.wait_log(lambda l: l.endswith(WRITE_OK) or 'i = ' in l)
+        self.assertTrue(self.d.log().endswith(WRITE_OK), self.d.log())
+
+    def full_flash(self, dev, code_out, eeprom_out):
+        zel = os.path.join(self.s.dir, 'fw.zel')
+        code, eeprom = make_zel(zel, 5)
+        self.d.click(IDC_OPENFILE)
+        self.d.open_file(zel)
+        self.d.wait_log(lambda l: l.endswith(CODE_LOADED))
+        h.wait_for(lambda: self.d.enabled(IDC_STARTFLASH), bool, 5, 'Start Flash enabled')
+        self.d.click(IDC_STARTFLASH)
+        self.d.wait_log(lambda l: l.endswith(FINAL_PROMPT) or 'i = ' in l, 180)
+        self.assertTrue(self.d.log().endswith(FINAL_PROMPT), self.d.log())
+        self.assertEqual(dev.stop(), 0, dev.stderr)
+        self.assertEqual(read(code_out), code)
+        self.assertEqual(read(eeprom_out), eeprom)
 
     def assertStays(self, get, expected, seconds=1.0):
         """The value stays as expected for a while (nothing happens later)."""
@@ -683,6 +708,51 @@ class FolderNamesEnglishTest(FolderNamesTest):
         self.check_vessamo()
 
 
+class DownloadsFolderTest(SessionTest):
+    """Both tools unpacked into a Downloads folder that also holds a
+    riched32.dll and a comctl32.dll, as a browser or a zip may leave them.
+    Windows looks for a DLL that is neither a KnownDLL nor redirected by the
+    exe's manifest in the exe's folder first; Wine does so too when told to
+    prefer a DLL it finds over its own, as here. Nothing planted may load:
+    no planted DLL notes a load, no module of either tool lies in the folder
+    but the exe, and a full flash and a full write from there are exact."""
+
+    def test_nothing_planted_beside_the_exes_is_loaded(self):
+        downloads = os.path.join(self.s.dir, 'Downloads')
+        os.makedirs(downloads)
+        for path in (ENV.brannik, ENV.vessamo, os.path.join(ENV.planted, 'riched32.dll'),
+                     os.path.join(ENV.planted, 'comctl32.dll')):
+            shutil.copy(path, downloads)
+        data = pattern(16, 6)
+        with open(os.path.join(downloads, 'zel_eeprom.dat'), 'wb') as f:
+            f.write(data)
+        self.s.env['WINEDLLOVERRIDES'] += ';riched32,comctl32=n,b'
+        code_out, eeprom_out, out = (os.path.join(self.s.dir, n) for n in ('code.bin', 'eeprom.bin', 'out.bin'))
+        boot = self.s.devsim('boot-monitor', '--code-out', code_out, '--eeprom-out', eeprom_out, port='com3')
+        writer = self.s.devsim('eeprom', '--eeprom-out', out, port='com5')
+        # Started by a double-click: in the folder of the exe.
+        self.s.start_tool(os.path.join(downloads, 'vessamo.exe'), VESSAMO_TITLE, downloads)
+        self.d.worker()
+        self.assertNothingLoadedFrom(downloads, 'vessamo.exe')
+        self.full_write(5)
+        self.assertEqual(writer.stop(), 0, writer.stderr)
+        self.assertEqual(read(out), data)
+        self.s.start_tool(os.path.join(downloads, 'brannik.exe'), BRANNIK_TITLE, downloads)
+        self.d.worker()
+        self.assertNothingLoadedFrom(downloads, 'brannik.exe')
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.d.wait_log(lambda l: l.endswith(OPENED_COM3))
+        self.full_flash(boot, code_out, eeprom_out)
+        self.assertNothingLoadedFrom(downloads, 'brannik.exe')
+        self.assertEqual([n for n in os.listdir(downloads) if n.endswith('.loaded')], [])
+
+    def assertNothingLoadedFrom(self, folder, exe):
+        modules = self.d.modules()
+        here = h.windows_path(folder).lower() + '\\'
+        beside = [m for m in modules if m.lower().startswith(here)]
+        self.assertEqual([m[len(here):].lower() for m in beside], [exe], modules)
+
+
 class ScreenshotTest(SessionTest):
     """Both panels after a port pick, in the locale of the subclass."""
 
@@ -720,35 +790,91 @@ class ScreenshotRussianTest(ScreenshotTest):
         self.shoot('vessamo', 'ru')
 
 
+class ScalingTest(SessionTest):
+    """Both panels at 100 % and 150 % display scaling (LogPixels 96 and
+    144), as laptops run. Against the panel at 100 %, at 150 % every control
+    and the log's text are half as large again, every caption fits its
+    control, and Common Controls 6 (its side-by-side copy) is in use. The
+    screenshots are brannik-100.png, brannik-150.png and the same for
+    vessamo."""
+    controls = {'brannik': [IDC_COMPORT, IDC_LABEL, IDC_STARTFLASH, IDC_EXIT, IDC_PROGRESS, IDC_OPENFILE],
+                'vessamo': [IDC_COMPORT, IDC_LABEL, IDC_FLASHEEPROM, IDC_EXIT, IDC_PROGRESS]}
+    captions = {IDC_LABEL: 0, IDC_STARTFLASH: 4, IDC_OPENFILE: 4, IDC_FLASHEEPROM: 4, IDC_EXIT: 4}
+
+    def measure(self, tool, dpi):
+        """The panel of TOOL started at DPI, with COM 3 open: each control's
+        size and place in the panel, the height of the log's first line of
+        text; the captions checked; then the tool exits."""
+        self.s.set_dpi(dpi)
+        proc = self.s.brannik() if tool == 'brannik' else self.s.vessamo(pattern(16, 0))
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.d.wait_log(lambda l: l.endswith(OPENED_COM3))
+        time.sleep(0.5)
+        panel = self.d.rect()
+        # Places from the picker's corner: the frame and caption around the
+        # client area are the system's and scale on their own.
+        origin = self.d.ctl_rect(IDC_COMPORT)
+        found = {}
+        for cid in self.controls[tool]:
+            left, top, right, bottom = self.d.ctl_rect(cid)
+            found[cid] = (left - origin[0], top - origin[1], right - left, bottom - top)
+            if cid in self.captions:
+                text = self.d.text(cid)
+                width = self.d.text_width(dpi, 8, text)
+                self.assertLessEqual(width + 2 * self.captions[cid], right - left,
+                                     '%s at %d DPI: "%s" does not fit' % (tool, dpi, text))
+        log = self.d.log_rect()
+        found['log'] = (log[0] - origin[0], log[1] - origin[1], log[2] - log[0], log[3] - log[1])
+        # Inside the log view's border: the rows of its first line of text.
+        rows = self.s.ink_rows([log[0] + 3, log[1] + 3, log[2] - 20, log[1] + 60])
+        first = rows.index(True)
+        height = rows[first:].index(False)
+        comctl = [m for m in self.d.modules() if m.lower().endswith('\\comctl32.dll')]
+        self.assertEqual(len(comctl), 1, comctl)
+        self.assertIn('\\winsxs\\', comctl[0].lower())  # Common Controls 6, by the manifest
+        if SCREENSHOTS:
+            os.makedirs(SCREENSHOTS, exist_ok=True)
+            self.s.screenshot(os.path.join(SCREENSHOTS, '%s-%d.png' % (tool, dpi * 100 // 96)))
+        self.d.click(IDC_EXIT)
+        self.assertTrue(self.d.gone())
+        h.wait_exit(proc)
+        return found, height, panel
+
+    def check(self, tool):
+        self.s.devsim('boot-monitor')
+        small, text_small, panel_small = self.measure(tool, 96)
+        large, text_large, panel_large = self.measure(tool, 144)
+        # Dialog units follow the dialog font's metrics, which round on
+        # their own: the panel's scale, across from the progress bar's
+        # width, down from the Exit button's place, is the standard.
+        across = large[IDC_PROGRESS][2] / small[IDC_PROGRESS][2]
+        down = large[IDC_EXIT][1] / small[IDC_EXIT][1]
+        print('%s: panel %s -> %s (%.3f across, %.3f down), log text %d -> %d px' % (
+            tool, panel_small, panel_large, across, down, text_small, text_large), file=sys.stderr)
+        self.assertGreater(min(across, down), 1.4)
+        for cid in small:
+            scales = (across, down, across, down)
+            for what, a, b, k in zip(('left', 'top', 'width', 'height'), small[cid], large[cid], scales):
+                if cid == IDC_COMPORT and what == 'height':
+                    continue  # a combo box sets its closed height from its font
+                self.assertLessEqual(abs(b - a * k), 1.5, '%s control %s %s: %d at 100 %%, %d at 150 %%' % (
+                    tool, cid, what, a, b))
+        # The log's text, sized in pixels by the tool, grows by half.
+        self.assertLessEqual(abs(text_large - text_small * 1.5), 1, (text_small, text_large))
+
+    def test_brannik(self):
+        self.check('brannik')
+
+    def test_vessamo(self):
+        self.check('vessamo')
+
+
 class PortListTest(SessionTest):
     """Ports as Windows names them: listed without opening any, and kept
     current as adapters come and go."""
 
     def opened(self, ptys):
         return {port: self.s.opens(pty) for port, pty in ptys.items()}
-
-    def full_write(self, port):
-        """vessamo, the current panel, picks COM<PORT> and writes its data
-        to the eeprom devsim there, to "OK !"."""
-        self.d.pick_text(IDC_COMPORT, 'COM %d' % port)
-        self.d.wait_log(lambda l: l.endswith('Открыт порт COM%d\n' % port))
-        self.d.click(IDC_FLASHEEPROM)
-        self.d.wait_log(lambda l: l.endswith(WRITE_OK) or 'i = ' in l)
-        self.assertTrue(self.d.log().endswith(WRITE_OK), self.d.log())
-
-    def full_flash(self, dev, code_out, eeprom_out):
-        zel = os.path.join(self.s.dir, 'fw.zel')
-        code, eeprom = make_zel(zel, 5)
-        self.d.click(IDC_OPENFILE)
-        self.d.open_file(zel)
-        self.d.wait_log(lambda l: l.endswith(CODE_LOADED))
-        h.wait_for(lambda: self.d.enabled(IDC_STARTFLASH), bool, 5, 'Start Flash enabled')
-        self.d.click(IDC_STARTFLASH)
-        self.d.wait_log(lambda l: l.endswith(FINAL_PROMPT) or 'i = ' in l, 180)
-        self.assertTrue(self.d.log().endswith(FINAL_PROMPT), self.d.log())
-        self.assertEqual(dev.stop(), 0, dev.stderr)
-        self.assertEqual(read(code_out), code)
-        self.assertEqual(read(eeprom_out), eeprom)
 
     def test_starting_either_tool_opens_no_port_and_a_pick_opens_that_one_only(self):
         if self.s.opens('/dev/null') is None:
@@ -840,7 +966,7 @@ class PortListTest(SessionTest):
 
 
 ALL = [StartupTest, PortPickTest, PortListTest, VessamoTransferTest, BrannikTest, FolderNamesRussianTest, FolderNamesEnglishTest,
-       ScreenshotEnglishTest, ScreenshotRussianTest]
+       DownloadsFolderTest, ScreenshotEnglishTest, ScreenshotRussianTest, ScalingTest]
 
 
 def main():
