@@ -17,6 +17,9 @@ mkdir -p build
 build build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake
 build build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake
 bash scripts/check_exes.sh build/win32 build/win64
+# The same commit built again in another folder gives the same exes.
+bash scripts/check_reproducible.sh build/win32 cmake/mingw-i686.cmake build/repro-win32
+bash scripts/check_reproducible.sh build/win64 cmake/mingw-x86_64.cmake build/repro-win64
 build build/native -DWIN32_BUILD_DIR="$PWD/build/win32" -DWIN64_BUILD_DIR="$PWD/build/win64"
 build build/asan -DSANITIZE=address
 build build/tsan -DSANITIZE=thread

@@ -4,6 +4,7 @@
 #   dist/win64/  brannik.exe, vessamo.exe (64-bit, static)
 #   dist/samples/sample.zel, dist/samples/zel_eeprom.dat (bench tests only)
 #   dist/README-windows.txt (ASCII, CRLF)
+#   dist/SHA256SUMS.txt: each exe's SHA-256 (CRLF), for the technician to check
 # Builds the exes in build/win32 and build/win64 (BUILD_WIN32/BUILD_WIN64
 # override) and checks them with scripts/check_exes.sh first. The samples are
 # kept apart from the exes on purpose: vessamo loads zel_eeprom.dat from its
@@ -40,6 +41,10 @@ if LC_ALL=C grep -q '[^[:print:][:space:]]' docs/README-windows.txt; then
   exit 1
 fi
 sed 's/\r$//; s/$/\r/' docs/README-windows.txt > "$dist/README-windows.txt"
+
+# The exes' fingerprints, as certutil and Get-FileHash print them (upper case).
+(cd "$dist" && sha256sum win32/*.exe win64/*.exe | awk '{gsub("/", "\\", $2); printf "%s  %s\r\n", toupper($1), $2}') \
+  > "$dist/SHA256SUMS.txt"
 
 (cd "$dist" && find . -type f | sort | while read -r f; do
   printf '%8d  %s\n' "$(stat -c %s "$f")" "${f#./}"
