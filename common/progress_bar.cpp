@@ -4,13 +4,12 @@
 
 int ProgressSnapMoves(unsigned pos, unsigned max, ProgressMove moves[PROGRESS_SNAP_MOVES])
 {
-    if (max == 0)
-        return 0;  // nothing is drawn in an empty range
-    if (pos < max) {
-        moves[0] = {0, pos + 1};
-        moves[1] = {0, pos};
-        return 2;
-    }
+    // Short of full the animation arrives by itself, unless a reset
+    // overtakes it, and the transfers reset only after a full bar (or leave
+    // it where a failure stopped it). A step to full is what gets lost: the
+    // next phase's reset comes at once.
+    if (max == 0 || pos < max)
+        return 0;
     moves[0] = {1, max + 1};
     moves[1] = {0, max + 1};
     moves[2] = {0, max};

@@ -9,10 +9,11 @@
 //
 // A themed bar (Common Controls 6 on Vista and later) animates a move
 // forward over a fraction of a second and draws a move back at once, so a
-// phase that ends right after its last step, or a transfer that stops, can
-// leave the bar drawn short of where it is. The real bar therefore follows
-// every position change with the moves ProgressSnapMoves gives (platform-free,
-// tested natively), made on the user-interface thread inside the same send.
+// phase that ends right after its last step is reset before its full bar
+// was ever drawn. The real bar therefore follows every position change with
+// the moves ProgressSnapMoves gives (platform-free, tested natively), made
+// on the user-interface thread inside the same send; they cost a few calls
+// a phase, not a few per step (each redraws the bar).
 //
 // progress_bar_win32.cpp is the real bar; the native tests link a model of
 // it from tests/support.
@@ -28,9 +29,9 @@ struct ProgressMove {
     unsigned value;
 };
 enum { PROGRESS_SNAP_MOVES = 4 };
-// The moves that make a bar at position pos of 0..max draw pos at once: a
-// step past pos and back (when pos is the maximum, in a range widened by one
-// for the step, then restored). Returns their count, 0 for an empty range.
+// The moves that make a full bar (pos at max) draw itself full at once: in a
+// range widened by one, a step past the end and back, then the range
+// restored. Returns their count: 0 short of full and for an empty range.
 int ProgressSnapMoves(unsigned pos, unsigned max, ProgressMove moves[PROGRESS_SNAP_MOVES]);
 
 // Win32 only: the front panel's bar (an HWND) snaps after each position

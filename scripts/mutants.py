@@ -52,6 +52,7 @@ def M(name, path, find, replace, effect, *suites, equivalent=None):
 SP = "common/serial_port.cpp"
 PW = "common/port_worker.cpp"
 LV = "common/log_view.cpp"
+PB = "common/progress_bar.cpp"
 PX = "common/serial_port_posix.cpp"
 BM = "brannik/boot_monitor.cpp"
 FS = "brannik/flash_sequence.cpp"
@@ -150,6 +151,12 @@ MUTANTS = [
       "after about ninety flashes Windows drops every new log line", "common_test"),
     M("log-empty-insert", LV, "expanded[0] != '\\0' && ", "",
       "an empty log text deletes what the user selected", "common_test"),
+    M("log-font-unscaled", LV, "    if (dpi <= 0)\n        dpi = base_dpi;\n", "    dpi = base_dpi;\n",
+      "at 150 % the log is small print in a large box", "common_test"),
+    M("snap-none", PB, "    if (max == 0 || pos < max)", "    if (1)",
+      "a themed bar is drawn short of the end of a phase", "common_test"),
+    M("snap-full-unwidened", PB, "    moves[0] = {1, max + 1};", "    moves[0] = {1, max};",
+      "a full bar is left drawn short: the step past its end is clamped", "common_test"),
     # ---- the POSIX backend (the tests' and devsim's real I/O path)
     M("posix-read-no-deadline", PX, "            if (left <= 0)\n                break;\n", "",
       "a read with no reply never ends", "common_test", "boot_monitor_test"),
