@@ -1,9 +1,9 @@
 // Win32 progress bar operations: synchronous sends to the front panel's
 // msctls_progress32 control, looked up anew on every call so that they do
 // nothing before the front panel exists. Called on the port worker thread.
-// The bar itself is subclassed on the user-interface thread so that each
-// position change is drawn at once (progress_bar.h): the extra moves cost
-// no further cross-thread send.
+// The bar itself is subclassed on the user-interface thread so that a step
+// that fills it is drawn at once (progress_bar.h): the extra moves cost no
+// further cross-thread send.
 #include "progress_bar.h"
 
 #include <windows.h>

@@ -8,6 +8,12 @@
 // front panel's and main window's commands, the port worker's transfer, and
 // two start-up hooks.
 //
+// Start-up first limits the DLL search to the system folder, so that nothing
+// lying beside the exe (a Downloads folder) is loaded. The main window's
+// class carries the tool's icon (resource IDI_TOOL) for the taskbar and
+// Alt+Tab; each exe's manifest asks for Common Controls 6 and declares it
+// DPI aware, so the panel is laid out in dialog units at the screen's DPI.
+//
 // Runs on the user-interface thread. The handles are written there during
 // start-up (the port worker window by the worker itself, the main window
 // cleared on WM_DESTROY) and read from both threads, hence Shared values.
