@@ -22,9 +22,6 @@ Shared<HWND> g_port_worker_window{nullptr};
 
 static const ShellProfile* s_shell = nullptr;
 
-// Not in the headers for Windows XP, which the tools are built for.
-enum { SEARCH_SYSTEM32_ONLY = 0x00000800 };  // LOAD_LIBRARY_SEARCH_SYSTEM32
-
 enum {
     MAIN_DIALOG_RESOURCE = 103,     // front panel template
     MAIN_WINDOW_STYLE = 0x96880000, // WS_POPUPWINDOW | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN
@@ -143,6 +140,14 @@ static INT_PTR CALLBACK FrontPanelProc(HWND panel, UINT message, WPARAM wparam, 
     }
 }
 
+// A call of a system DLL the tool imports (so loaded already), or nullptr
+// where this Windows lacks it.
+static void* SystemCall(const char* dll, const char* name)
+{
+    HMODULE module = GetModuleHandleA(dll);
+    return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+}
+
 // A DLL loaded by name is looked for in the exe's folder first, and a tool
 // is run from where it was unpacked, often Downloads: nothing lying there
 // may be loaded. Where kernel32 has SetDefaultDllDirectories (Windows 8,
@@ -151,14 +156,7 @@ static INT_PTR CALLBACK FrontPanelProc(HWND panel, UINT message, WPARAM wparam, 
 // (XP SP1 and later). Looked up at run time, so Windows XP still starts.
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
 typedef BOOL(WINAPI* SetDllDirectoryAFn)(LPCSTR);
-
-// A call of a system DLL the tool imports (so loaded already), or nullptr
-// where this Windows lacks it.
-static void* SystemCall(const char* dll, const char* name)
-{
-    HMODULE module = GetModuleHandleA(dll);
-    return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
-}
+enum { SEARCH_SYSTEM32_ONLY = 0x00000800 };  // LOAD_LIBRARY_SEARCH_SYSTEM32, not in XP's headers
 
 static void SearchDllsInSystemFolderOnly()
 {
