@@ -11,6 +11,12 @@
 // one probe), so there is never more than one. Nothing here enables the
 // Start/Stop button while the phases run.
 //
+// A port pick is posted to the port worker (port_worker.h) and the panel
+// goes on at once, whatever the worker has in hand. The Start/Stop button
+// is disabled from the pick until the worker has carried out every change
+// queued (OnPortRequestsServed), and "Start Flash" does nothing meanwhile;
+// "Stop Flash" works whatever the port, so no state outlives a press of it.
+//
 // From "Start Flash" until the flash state is idle again (the panel
 // restored, or the stopped sequence returned) the PC is kept out of idle
 // sleep. Windows keeps that request per thread, so it is made and released
@@ -25,18 +31,19 @@
 #include "port_worker.h"
 #include "serial_port.h"
 
-enum {
-    PORT_SETTLE_MS = 50,   // pause after each open or close request, ms
-};
-
-static int s_port_posts = 0;  // opens and closes posted so far; user-interface thread only
-
 // The panel shows idle (not started, no phases), so the Start/Stop button
 // may follow the port and the image.
 static int PanelShowsIdle()
 {
     int state = g_flash_state.load();
     return state == FLASH_IDLE || state == FLASH_STOPPED;
+}
+
+// A flash may start: a port open, an image loaded, and no port change still
+// queued that would change the port under it (or leave none).
+static int ReadyToFlash()
+{
+    return PortChangesQueued() == 0 && IsPortReady() && IsFirmwareLoaded();
 }
 
 static void StartFlash()
@@ -66,16 +73,19 @@ static void StopFlash()
 
 void OnStartStopFlash()
 {
-    if (!IsPortReady() || !IsFirmwareLoaded())
-        return;
     int state = g_flash_state.load();
     if (state == FLASH_IDLE) {
-        StartFlash();
+        if (ReadyToFlash())
+            StartFlash();
     } else if (state == FLASH_HALTED) {
         // The sequence has returned already: nothing is left to stop it.
+        // Whatever the port and the image are now, the panel goes back to
+        // idle, or nothing but ending the process would free it.
         g_flash_state.store(FLASH_IDLE);
         StopFlash();
         KeepSystemAwake(0);
+        if (!ReadyToFlash())
+            DisableStartFlash();
     } else if (state == FLASH_STARTED) {
         // The sequence may turn to the phases at this very moment; then
         // the phases run to their end and the button is already disabled.
@@ -86,58 +96,31 @@ void OnStartStopFlash()
     // FLASH_PHASES: the phases run to their end.
 }
 
-// A stopped flash has yet to return, and its probe write may never return
-// (flow control, a device switched off): a port change then queues behind
-// it instead of waiting for it, and the button follows once it is done.
-// So does one made while changes queued so: sent, it would overtake them
-// (a pick of "----" closing the port before a queued open reopens it).
-static int WorkerMayBeHeld()
-{
-    return g_flash_state.load() == FLASH_STOPPED || s_port_posts != PostedPortRequestsServed();
-}
-
-static void PostPortChange(unsigned command)
-{
-    ++s_port_posts;
-    PostPortRequest(command);
-}
-
+// A change of port is posted to the worker, behind whatever it has in hand
+// (a stopped flash whose probe write may never return, an open waiting on
+// a Bluetooth port); the button waits for it to be carried out.
 void OnSelectPort()
 {
-    if (WorkerMayBeHeld()) {
-        DisableStartFlash();
-        PostPortChange(ID_COM_CLOSE);
-        PostPortChange(ID_COM_OPEN);
-        return;
-    }
-    if (IsPortReady()) {
-        RequestPortClose();
-        SleepMs(PORT_SETTLE_MS);
-        DisableStartFlash();
-    }
+    DisableStartFlash();
+    RequestPortClose();
     RequestPortOpen();
-    SleepMs(PORT_SETTLE_MS);
-    // Its requests may have waited for a sequence that meanwhile began its
-    // phases; then the button stays as they left it.
-    if (IsPortReady() && IsFirmwareLoaded() && PanelShowsIdle())
-        EnableStartFlash();
 }
 
 void OnOpenFile(void* owner)
 {
     // The dialog pumps messages: the phases may have begun meanwhile.
-    if (OpenFirmwareFile(owner) && IsPortReady() && PanelShowsIdle())
+    if (OpenFirmwareFile(owner) && ReadyToFlash() && PanelShowsIdle())
         EnableStartFlash();
 }
 
 void OnPortRequestsServed()
 {
-    // The panel saw the port as it was before these requests (the restore
-    // at the end of a sequence, or a pick that queued them); the button
-    // follows the port as it is now.
-    if (!PanelShowsIdle())
+    // The panel saw the port as it was before this change (the pick that
+    // queued it); the button follows the port as it is now, once no other
+    // change is queued behind it.
+    if (!PanelShowsIdle() || PortChangesQueued())
         return;
-    if (IsPortReady() && IsFirmwareLoaded())
+    if (ReadyToFlash())
         EnableStartFlash();
     else
         DisableStartFlash();
@@ -160,10 +143,7 @@ int OnPortPicked(int index)
         return 1;
     }
     if (index == 0) {
-        if (WorkerMayBeHeld())
-            PostPortChange(ID_COM_CLOSE);
-        else
-            RequestPortClose();
+        RequestPortClose();
         DisableStartFlash();
     }
     return 0;

@@ -19,20 +19,14 @@ enum {
 // view uses it; it is never deleted). User-interface thread only.
 static HFONT s_log_font = nullptr;
 
-// riched32.dll from the system folder by its full path: loaded by name,
-// Windows would take a riched32.dll lying beside the exe (a Downloads
-// folder) first. For a 32-bit tool on 64-bit Windows the file system
-// redirector maps the path to the 32-bit system folder. Wide calls, so that
-// the path survives any ANSI code page. Loaded for the life of the process.
+// riched32.dll from the system folder by its full path. Where Windows has
+// no SetDefaultDllDirectories (XP, 7 without its update), riched32 is a
+// wrapper that loads riched20.dll by name, the exe's folder first: loaded
+// before it, by its full path, riched20 is the module that name then finds.
 static HMODULE LoadRichEditLibrary()
 {
-    static const wchar_t NAME[] = L"\\riched32.dll";
-    wchar_t path[MAX_PATH];
-    UINT n = GetSystemDirectoryW(path, MAX_PATH);
-    if (n == 0 || n + sizeof NAME / sizeof NAME[0] > MAX_PATH)
-        return nullptr;
-    lstrcpyW(path + n, NAME);
-    return LoadLibraryW(path);
+    LoadSystemLibrary(L"riched20.dll");
+    return LoadSystemLibrary(L"riched32.dll");
 }
 
 int CreateLogView(void* parent, const long rect[4])

@@ -1,13 +1,21 @@
-// port_worker_win32: the port worker thread, its hidden "comport32loader"
-// window and the three requests the user-interface thread makes of it.
+// port_worker_win32: the port worker thread, its message-only
+// "comport32loader" window and the posting of the user-interface thread's
+// requests to it.
 //
-// Open and close are sent; the tool's transfer is posted and runs inside
-// DispatchMessageA to its end. While a transfer runs, its own synchronous
-// sends to the user-interface thread let a sent open or close in: such a
-// request is answered at once (ReplyMessage) and parked (port_worker.cpp),
-// so the requester never waits on the transfer and the port never changes
-// under it. A WM_CLOSE in that time closes the port and the window only
-// once the transfer has returned.
+// Every request is a posted WM_COMMAND and runs inside DispatchMessageA to
+// its end: the thread takes posted messages only in its loop, so requests
+// run one at a time, in the order they were posted. A port change carries
+// its kind in the low word (ID_COM_OPEN, ID_COM_CLOSE), POSTED_CHANGE in the
+// high word and the port to open in lParam. A WM_CLOSE sent while a request
+// runs (inside one of its sends) closes the port and the window once it has
+// returned.
+//
+// The window is made message-only (parent HWND_MESSAGE, Windows 2000 and
+// later) and the thread's IME is disabled before it: a top-level window of a
+// thread that takes no message for 5 s, as this one does through a whole
+// transfer, is what Windows counts as hung, and broadcasts and the
+// session-end query would wait on it. imm32 comes by its full path from the
+// system folder, like every library the tools load at run time.
 #include "port_worker.h"
 
 #include <windows.h>
@@ -21,19 +29,17 @@ enum {
     PORT_WORKER_STYLE = 0xC6000000,  // WS_POPUP | WS_CHILD | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, hidden
     WORKER_START_WAIT_MS = 2000,     // longest wait for a starting worker's window
     WORKER_START_POLL_MS = 5,
+    POSTED_CHANGE = 1,               // high word of a posted open or close
 };
 
 static const char PORT_WORKER_CLASS[] = "comport32loader";
 
-// Port worker thread only: a WM_CLOSE came while a transfer ran.
-static int s_close_after_transfer = 0;
+// Port worker thread only: a WM_CLOSE came while a request ran.
+static int s_close_when_done = 0;
 
-enum {
-    POSTED_REQUEST = 1,  // high word of a posted open or close
-};
-
-// The tool's after_port_change runs on the user-interface thread, where
-// the port, the image and the panel cannot change while it decides.
+// The tool's after_port_change and after_transfer run on the user-interface
+// thread, where the port, the image and the panel cannot change while they
+// decide.
 static void SendPortChanged()
 {
     SendMessageA(g_main_window.load(), WM_SHELL_PORT_CHANGED, 0, 0);
@@ -44,26 +50,26 @@ static void SendTransferDone()
     SendMessageA(g_main_window.load(), WM_SHELL_TRANSFER_DONE, 0, 0);
 }
 
-static LRESULT PortWorkerCommand(HWND window, WPARAM wparam)
+static void ClosePortAndWindow(HWND window)
+{
+    CloseComPort();
+    DestroyWindow(window);
+}
+
+static LRESULT PortWorkerCommand(HWND window, WPARAM wparam, LPARAM lparam)
 {
     unsigned command = LOWORD(wparam);
     const ShellProfile* shell = Shell();
-    void (*after_port_change)() = shell && shell->after_port_change ? SendPortChanged : nullptr;
-    if ((command == ID_COM_OPEN || command == ID_COM_CLOSE) && HIWORD(wparam) == POSTED_REQUEST) {
-        WorkerRunPostedRequest(command, after_port_change);
+    if ((command == ID_COM_OPEN || command == ID_COM_CLOSE) && HIWORD(wparam) == POSTED_CHANGE) {
+        void (*after)() = shell && shell->after_port_change ? SendPortChanged : nullptr;
+        WorkerRunPortChange(command, static_cast<int>(lparam), after);
+    } else if (shell && shell->transfer && command == shell->transfer_command) {
+        WorkerRunTransfer(shell->transfer, shell->after_transfer ? SendTransferDone : nullptr);
+    } else {
         return 0;
     }
-    if (command == ID_COM_OPEN || command == ID_COM_CLOSE) {
-        if (WorkerPortRequest(command))
-            return 1;
-        ReplyMessage(0);  // parked: the requester goes on; IsPortReady tells it later
-        return 0;
-    }
-    if (shell && shell->transfer && command == shell->transfer_command) {
-        WorkerRunTransfer(shell->transfer, after_port_change, shell->after_transfer ? SendTransferDone : nullptr);
-        if (s_close_after_transfer)
-            DestroyWindow(window);
-    }
+    if (s_close_when_done)
+        ClosePortAndWindow(window);
     return 0;
 }
 
@@ -86,32 +92,47 @@ static LRESULT CALLBACK PortWorkerWndProc(HWND window, UINT message, WPARAM wpar
     case WM_ERASEBKGND:
         return 1;
     case WM_CLOSE:
-        // During a transfer: the close waits for it like a close request.
-        if (!WorkerPortRequest(ID_COM_CLOSE)) {
-            s_close_after_transfer = 1;
+        // During a request: the close waits for it, and its sender does not.
+        if (WorkerBusy()) {
+            s_close_when_done = 1;
             ReplyMessage(0);
             return 0;
         }
-        DestroyWindow(window);
+        ClosePortAndWindow(window);
         return 0;
     case WM_COMMAND:
-        return PortWorkerCommand(window, wparam);
+        return PortWorkerCommand(window, wparam, lparam);
     default:
         return DefWindowProcA(window, message, wparam, lparam);
     }
 }
 
+typedef BOOL(WINAPI* ImmDisableImeFn)(DWORD);
+
+// No IME window for this thread: it would be a top-level window of a thread
+// that pumps only between requests. Where imm32 or the call is missing
+// there is no IME to disable.
+static void DisableImeForThisThread()
+{
+    HMODULE imm = LoadSystemLibrary(L"imm32.dll");
+    auto disable = imm ? reinterpret_cast<ImmDisableImeFn>(
+                             reinterpret_cast<void*>(GetProcAddress(imm, "ImmDisableIME")))
+                       : nullptr;
+    if (disable)
+        disable(GetCurrentThreadId());
+}
+
 static DWORD WINAPI PortWorkerThread(LPVOID)
 {
+    DisableImeForThisThread();
     HWND window = CreateWindowExA(0, PORT_WORKER_CLASS, "", PORT_WORKER_STYLE, 0, 0, 0, 0,
-                                  nullptr, nullptr, g_instance.load(), nullptr);
+                                  HWND_MESSAGE, nullptr, g_instance.load(), nullptr);
     g_port_worker_window = window;
     if (!window) {
         ErrorBox("Failed create ComPort window");
         ExitThread(0);
     }
-    // Messages of the worker window only; sent requests are served inside
-    // GetMessageA ahead of posted transfers.
+    // Messages of the worker window only.
     MSG msg;
     while (IsWindow(g_port_worker_window.load())) {
         if (GetMessageA(&msg, g_port_worker_window.load(), 0, 0) <= 0)
@@ -159,16 +180,11 @@ static HWND WorkerWindow()
     return worker;
 }
 
-static void SendRequest(unsigned command)
+int PostPortChange(unsigned command, int com)
 {
     HWND worker = WorkerWindow();
-    if (worker)
-        SendMessageA(worker, WM_COMMAND, MAKEWPARAM(command, 0), 0);
+    return worker && PostMessageA(worker, WM_COMMAND, MAKEWPARAM(command, POSTED_CHANGE), com);
 }
-
-void RequestPortOpen() { SendRequest(ID_COM_OPEN); }
-
-void RequestPortClose() { SendRequest(ID_COM_CLOSE); }
 
 void RequestTransfer()
 {
@@ -178,11 +194,4 @@ void RequestTransfer()
         PostMessageA(worker, WM_COMMAND, MAKEWPARAM(shell->transfer_command, 0), 0);
 }
 
-void PostPortRequest(unsigned command)
-{
-    HWND worker = WorkerWindow();
-    if (worker)
-        PostMessageA(worker, WM_COMMAND, MAKEWPARAM(command, POSTED_REQUEST), 0);
-}
-
-void SleepMs(unsigned ms) { Sleep(ms); }
+void WorkerPause(unsigned ms) { Sleep(ms); }

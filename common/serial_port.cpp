@@ -2,6 +2,8 @@
 // over the Port* backend of the platform (see serial_port.h).
 #include "serial_port.h"
 
+#include <initializer_list>
+
 #include "log_view.h"
 #include "tool_profile.h"
 
@@ -24,7 +26,7 @@ static Shared<int> s_port_count{0};
 // "COM" (any case) and a number without leading zeros, up to three digits;
 // trailing blanks and zeros (a registry string's padding) are ignored. 0 for
 // anything else ("COM007", "COM3A", "LPT1", "COM0").
-static int ComPortNumber(const char* name, unsigned length)
+int ComPortNumber(const char* name, unsigned length)
 {
     while (length > 0 && (name[length - 1] == ' ' || name[length - 1] == '\t' || name[length - 1] == '\0'))
         --length;
@@ -57,7 +59,7 @@ static void TakePortName(const char* name, unsigned length, void* context)
         ports->named[com] = 1;
 }
 
-int EnumComPorts()
+int EnumComPorts(int also)
 {
     // Built anew each time: both sources may name a port, and names repeat.
     NamedPorts ports = {};
@@ -68,9 +70,9 @@ int EnumComPorts()
     // The user sees what is open, even an adapter already pulled: a
     // transfer on it reports the lost line, and a pick of another entry
     // closes it.
-    int open = g_open_port.load();
-    if (open >= 1 && open <= ports.last)
-        ports.named[open] = 1;
+    for (int keep : {g_open_port.load(), also})
+        if (keep >= 1 && keep <= ports.last)
+            ports.named[keep] = 1;
     int count = 0;
     for (int com = 1; com <= ports.last; ++com)
         if (ports.named[com])
@@ -143,12 +145,16 @@ static int FailOpen(PortHandle h, const char* format, int com)
 
 int OpenComPort()
 {
+    return OpenComPortNumber(g_selected_port.load());
+}
+
+int OpenComPortNumber(int com)
+{
     // Already open: keep that port and its settings, even if another number
     // has been picked since.
     if (g_port.load())
         return 1;
     const ToolProfile& tool = Tool();
-    int com = g_selected_port.load();
 
     PortHandle h = PortCreate(com);
     if (!h) {

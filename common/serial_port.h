@@ -16,7 +16,9 @@
 //
 // Threads: EnumComPorts and GetListedPort run on the user-interface thread
 // only, which alone writes and reads the list. OpenComPort, CloseComPort and
-// every transfer's use of the port run on the port worker thread only. The
+// every transfer's use of the port run on the port worker thread only; an
+// open asked for by a pick opens the port picked then, carried with the
+// request (OpenComPortNumber), however many picks follow it. The
 // port handle and the open port's number are written only by
 // OpenComPort/CloseComPort; IsPortReady and EnumComPorts read them on the
 // user-interface thread.
@@ -43,10 +45,16 @@ enum {
 };
 
 // Lists anew, in ascending order, each COM1..last_listed_port that the
-// system names, and the open port; returns the count. Opens nothing.
-int  EnumComPorts();
+// system names, the open port, and `also` (a port an open is queued for,
+// which an adapter's blip must not take off the picker; 0 for none);
+// returns the count. Opens nothing.
+int  EnumComPorts(int also = 0);
 int  GetListedPort(int index);  // list entry, or 0 outside 0..count-1
-int  OpenComPort();             // 1 when a port is open afterwards
+// The COM number a port name stands for when the tool opens "\\.\COM<n>"
+// ("COM3", any case, padding ignored); 0 for any other name.
+int  ComPortNumber(const char* name, unsigned length);
+int  OpenComPort();             // opens the selected port; 1 when a port is open afterwards
+int  OpenComPortNumber(int com);  // the same for COM<com>, picked when the open was asked for
 void CloseComPort();
 int  IsPortReady();             // worker thread exists and a port is open
 
@@ -126,6 +134,14 @@ struct PortTimeouts {
 // skipped.
 typedef void (*PortNameSink)(const char* name, unsigned length, void* context);
 void       PortListNames(PortNameSink take, void* context);
+// Hands each device record the system keeps for a serial port to take():
+// the port's name as the record holds it ("COM3", not zero terminated) and
+// the device's name as Device Manager shows it (UTF-8, zero terminated,
+// often ending in " (COM3)"). On Windows: SetupAPI's Ports class, present
+// devices only; nothing where SetupAPI or the records are missing. Touches
+// no port; user-interface thread.
+typedef void (*PortDeviceSink)(const char* port, unsigned length, const char* device, void* context);
+void       PortListDevices(PortDeviceSink take, void* context);
 PortHandle PortCreate(int com);     // exclusive open; nullptr on failure
 void       PortSetupQueues(PortHandle h, unsigned in_bytes, unsigned out_bytes);
 int        PortGetState(PortHandle h, PortLineState* state);  // the line as the driver reports it

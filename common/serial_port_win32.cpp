@@ -2,12 +2,19 @@
 // API. A PortHandle is the HANDLE of the open device; nullptr stands for "no
 // port" (never INVALID_HANDLE_VALUE). Called on the user-interface thread for
 // the port names and on the port worker thread for everything else.
+//
+// The devices' names come from SetupAPI, as Device Manager reads them.
+// setupapi.dll is a KnownDLL only from Windows 7 on, so it is loaded at run
+// time by its full path in the system folder; where it is missing (a
+// locked-down machine) or lacks a call, there are no names.
 #include "serial_port.h"
 
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "tool_shell.h"  // LoadSystemLibrary
 
 static_assert(sizeof(DCB) <= sizeof(PortLineState), "a DCB must fit PortLineState");
 
@@ -19,6 +26,8 @@ enum {
     SERIALCOMM_MAX_VALUES = 4096,
     REG_VALUE_NAME_BYTES = 256,
     REG_PORT_NAME_BYTES = 64,                // "COM255" with room for padding
+    DEVICE_NAME_CHARS = 512,                 // a device's friendly name, UTF-16 units
+    DEVICE_RECORDS_MAX = 4096,               // past this the list is not believed
 };
 
 static HANDLE OpenDevice(int com)
@@ -90,6 +99,116 @@ void PortListNames(PortNameSink take, void* context)
 {
     ListDosDeviceNames(take, context);
     ListSerialCommNames(take, context);
+}
+
+// SetupAPI, by its own types: nothing of it is in XP's headers as used here.
+typedef void* DeviceSet;
+struct DeviceRecord {
+    DWORD size;
+    GUID class_guid;
+    DWORD instance;
+    ULONG_PTR reserved;
+};
+typedef DeviceSet(WINAPI* GetClassDevsFn)(const GUID*, const wchar_t*, HWND, DWORD);
+typedef BOOL(WINAPI* EnumDeviceInfoFn)(DeviceSet, DWORD, DeviceRecord*);
+typedef BOOL(WINAPI* GetRegistryPropertyFn)(DeviceSet, DeviceRecord*, DWORD, DWORD*, BYTE*, DWORD, DWORD*);
+typedef HKEY(WINAPI* OpenDevRegKeyFn)(DeviceSet, DeviceRecord*, DWORD, DWORD, DWORD, REGSAM);
+typedef BOOL(WINAPI* DestroyDeviceInfoListFn)(DeviceSet);
+
+enum {
+    PRESENT_DEVICES = 0x00000002,   // DIGCF_PRESENT
+    FRIENDLY_NAME = 0x0000000C,     // SPDRP_FRIENDLYNAME
+    GLOBAL_SETTINGS = 0x00000001,   // DICS_FLAG_GLOBAL
+    DEVICE_KEY = 0x00000001,        // DIREG_DEV: the key holding PortName
+};
+
+// The Ports class (COM and LPT ports): {4d36e978-e325-11ce-bfc1-08002be10318}.
+static const GUID PORTS_CLASS = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+
+struct SetupApi {
+    GetClassDevsFn get_class_devs;
+    EnumDeviceInfoFn enum_device_info;
+    GetRegistryPropertyFn get_registry_property;
+    OpenDevRegKeyFn open_dev_reg_key;
+    DestroyDeviceInfoListFn destroy_device_info_list;
+};
+
+template <typename F>
+static F Call(HMODULE module, const char* name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Loaded once, on the first listing; nullptr where SetupAPI is missing.
+static const SetupApi* LoadSetupApi()
+{
+    static int tried = 0;
+    static SetupApi api;
+    static const SetupApi* loaded = nullptr;
+    if (tried)
+        return loaded;
+    tried = 1;
+    HMODULE module = LoadSystemLibrary(L"setupapi.dll");
+    if (!module)
+        return nullptr;
+    api.get_class_devs = Call<GetClassDevsFn>(module, "SetupDiGetClassDevsW");
+    api.enum_device_info = Call<EnumDeviceInfoFn>(module, "SetupDiEnumDeviceInfo");
+    api.get_registry_property = Call<GetRegistryPropertyFn>(module, "SetupDiGetDeviceRegistryPropertyW");
+    api.open_dev_reg_key = Call<OpenDevRegKeyFn>(module, "SetupDiOpenDevRegKey");
+    api.destroy_device_info_list = Call<DestroyDeviceInfoListFn>(module, "SetupDiDestroyDeviceInfoList");
+    if (api.get_class_devs && api.enum_device_info && api.get_registry_property && api.open_dev_reg_key &&
+        api.destroy_device_info_list)
+        loaded = &api;
+    return loaded;
+}
+
+// A device's PortName ("COM3"), from its device key; 0 bytes when it has none.
+static unsigned ReadPortName(const SetupApi& api, DeviceSet set, DeviceRecord* record, char* out, unsigned size)
+{
+    HKEY key = api.open_dev_reg_key(set, record, GLOBAL_SETTINGS, 0, DEVICE_KEY, KEY_QUERY_VALUE);
+    if (key == INVALID_HANDLE_VALUE || !key)
+        return 0;
+    DWORD type = 0;
+    DWORD bytes = size;
+    LONG r = RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(out), &bytes);
+    RegCloseKey(key);
+    if (r != ERROR_SUCCESS || type != REG_SZ)
+        return 0;
+    return static_cast<unsigned>(strnlen(out, bytes));
+}
+
+void PortListDevices(PortDeviceSink take, void* context)
+{
+    const SetupApi* api = LoadSetupApi();
+    if (!api)
+        return;
+    DeviceSet set = api->get_class_devs(&PORTS_CLASS, nullptr, nullptr, PRESENT_DEVICES);
+    if (set == INVALID_HANDLE_VALUE || !set)
+        return;
+    for (DWORD i = 0; i < DEVICE_RECORDS_MAX; ++i) {
+        DeviceRecord record = {};
+        record.size = sizeof record;
+        if (!api->enum_device_info(set, i, &record))
+            break;
+        char port[REG_PORT_NAME_BYTES];
+        unsigned port_length = ReadPortName(*api, set, &record, port, sizeof port);
+        if (!port_length)
+            continue;
+        // The name is a REG_SZ in UTF-16 (the buffer keeps room for its
+        // zero); a missing one, or one longer than any Windows writes,
+        // leaves the port unnamed.
+        wchar_t name[DEVICE_NAME_CHARS] = {};
+        DWORD type = 0;
+        if (!api->get_registry_property(set, &record, FRIENDLY_NAME, &type, reinterpret_cast<BYTE*>(name),
+                                        sizeof name - sizeof name[0], nullptr) ||
+            type != REG_SZ)
+            name[0] = L'\0';
+        char utf8[DEVICE_NAME_CHARS * 3];
+        if (!WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8, nullptr, nullptr))
+            utf8[0] = '\0';
+        take(port, port_length, utf8, context);
+    }
+    api->destroy_device_info_list(set);
 }
 
 PortHandle PortCreate(int com)

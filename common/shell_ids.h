@@ -13,7 +13,7 @@
 #define IDI_TOOL 1           /* the tool's icon: the first icon resource, the one Explorer shows */
 #define IDR_MANIFEST 1       /* the manifest (resource type 24): Common Controls 6, DPI aware, asInvoker */
 
-#define ID_COM_OPEN 40007   /* main window to port worker, sent: open the selected port */
-#define ID_COM_CLOSE 40008  /* main window to port worker, sent: close the port */
+#define ID_COM_OPEN 40007   /* main window to port worker, posted: open the port picked */
+#define ID_COM_CLOSE 40008  /* main window to port worker, posted: close the port */
 
 #endif

@@ -1,6 +1,7 @@
 // tool_profile: the constants in which brannik and vessamo differ inside the
 // shared framework (port list range, line rate, read time-outs, the
-// texts of port and error messages, the log view's style).
+// texts of port and error messages, the log view's style, the line's pauses
+// after a close and an open).
 //
 // Each tool defines its record in its own folder (BRANNIK_PROFILE,
 // VESSAMO_PROFILE). The tool selects it with SetToolProfile once at start-up,
@@ -21,6 +22,8 @@ struct ToolProfile {
     const char* msg_timeouts_failed;    // SetCommTimeouts failed
     const char* msg_port_closed;        // logged after a close, or nullptr
     unsigned long log_view_style;       // RICHEDIT window style
+    unsigned close_pause_ms;        // the line left closed this long after a close of an open port
+    unsigned open_pause_ms;         // the line left alone this long after an open, failed or not
 };
 
 extern const ToolProfile BRANNIK_PROFILE;

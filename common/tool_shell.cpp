@@ -109,6 +109,8 @@ static void PanelCommand(WPARAM wparam, LPARAM lparam)
         int index = static_cast<int>(SendMessageA(picker, CB_GETCURSEL, 0, 0));
         if (s_shell->port_picked(index))
             PostMainCommand(s_shell->select_port_command);
+        // Once the picker has put the entry into its edit field.
+        PostMessageA(g_front_panel.load(), WM_SHELL_PICKER_START, 0, 0);
     } else if (code == CBN_DROPDOWN && control == IDC_COMPORT) {
         FillPortPicker(reinterpret_cast<HWND>(lparam));
     }
@@ -135,6 +137,9 @@ static INT_PTR CALLBACK FrontPanelProc(HWND panel, UINT message, WPARAM wparam, 
     case WM_COMMAND:
         PanelCommand(wparam, lparam);
         return TRUE;
+    case WM_SHELL_PICKER_START:
+        PickerShowStart(GetDlgItem(panel, IDC_COMPORT));
+        return TRUE;
     default:
         return FALSE;
     }
@@ -158,7 +163,12 @@ typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
 typedef BOOL(WINAPI* SetDllDirectoryAFn)(LPCSTR);
 enum { SEARCH_SYSTEM32_ONLY = 0x00000800 };  // LOAD_LIBRARY_SEARCH_SYSTEM32, not in XP's headers
 
-static void SearchDllsInSystemFolderOnly()
+// Run as the program's first constructor (priority 101, the first a
+// program may take): the C runtime's start-up runs the constructors before
+// WinMain, the stack protector's among them, which asks the crypto API for
+// its random guard and so loads DLLs. scripts/check_exes.sh checks that this
+// one comes first in the exe's constructor table.
+__attribute__((constructor(101))) static void SearchDllsInSystemFolderOnly()
 {
     auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(SystemCall("kernel32.dll", "SetDefaultDllDirectories"));
     if (set_default)
@@ -166,6 +176,17 @@ static void SearchDllsInSystemFolderOnly()
     auto set_directory = reinterpret_cast<SetDllDirectoryAFn>(SystemCall("kernel32.dll", "SetDllDirectoryA"));
     if (set_directory)
         set_directory("");
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name)
+{
+    wchar_t path[MAX_PATH];
+    UINT n = GetSystemDirectoryW(path, MAX_PATH);
+    if (n == 0 || n + 1 + lstrlenW(name) >= MAX_PATH)
+        return nullptr;
+    path[n] = L'\\';
+    lstrcpyW(path + n + 1, name);
+    return LoadLibraryW(path);
 }
 
 // Vista and later show the person ending the session why a program holds it
@@ -213,8 +234,10 @@ static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam,
     case WM_QUERYENDSESSION:
         return QueryEndSession(window);
     case WM_DEVICECHANGE:
-        if (DeviceChangeMayMovePorts(wparam, lparam) && g_front_panel.load())
+        if (DeviceChangeMayMovePorts(wparam, lparam) && g_front_panel.load()) {
+            NotePortDevicesChanged();
             FillPortPicker(GetDlgItem(g_front_panel.load(), IDC_COMPORT));
+        }
         return TRUE;
     case WM_SHELL_PORT_CHANGED:
         if (s_shell->after_port_change)
@@ -267,7 +290,6 @@ int CreateMainDialog()
 
 int RunToolShell(const ShellProfile* shell, HINSTANCE instance)
 {
-    SearchDllsInSystemFolderOnly();  // before anything else may load a DLL
     s_shell = shell;
     SetToolProfile(shell->tool);
     InitCommonControls();

@@ -8,8 +8,10 @@
 // front panel's and main window's commands, the port worker's transfer, and
 // two start-up hooks.
 //
-// Start-up first limits the DLL search to the system folder, so that nothing
-// lying beside the exe (a Downloads folder) is loaded. The main window's
+// Before any other code of the exe runs (its first constructor) the DLL
+// search is limited to the system folder, so that nothing lying beside the
+// exe (a Downloads folder) is loaded; every library the tools load at run
+// time comes by its full path from the system folder (LoadSystemLibrary). The main window's
 // class carries the tool's icon (resource IDI_TOOL) for the taskbar and
 // Alt+Tab; each exe's manifest asks for Common Controls 6 and declares it
 // DPI aware, so the panel is laid out in dialog units at the screen's DPI.
@@ -72,6 +74,9 @@ const ShellProfile* Shell();  // the profile RunToolShell was given
 // Port worker to main window, sent: parked or posted port requests ran;
 // a transfer has returned.
 enum { WM_SHELL_PORT_CHANGED = WM_APP + 1, WM_SHELL_TRANSFER_DONE = WM_APP + 2 };
+// Front panel to itself, posted after a pick: the closed picker shows the
+// start of the entry picked.
+enum { WM_SHELL_PICKER_START = WM_APP + 3 };
 
 // WinMain's body for a tool. Returns the process exit code.
 int RunToolShell(const ShellProfile* shell, HINSTANCE instance);
@@ -81,6 +86,12 @@ int  CreateMainDialog();    // 1, or 0 after ErrorBox
 // The control's handle, with its outer rectangle in the dialog's client
 // coordinates in *rect; nullptr (rect untouched) when there is no such control.
 HWND GetControlRect(HWND dialog, int id, RECT* rect);
+
+// A library of Windows' own, by its full path in the system folder (for a
+// 32-bit tool on 64-bit Windows the redirector maps it to the 32-bit one):
+// loaded by name, Windows would take a file of that name lying beside the
+// exe first. nullptr when it is missing. Loaded for the life of the process.
+HMODULE LoadSystemLibrary(const wchar_t* name);
 
 // Front panel to main window: WM_COMMAND with command in the high word.
 void PostMainCommand(unsigned command);

@@ -1,21 +1,17 @@
-// brannik's front panel logic with a simple double of the port worker: open
-// and close run OpenComPort/CloseComPort at once over pseudo-terminals,
-// posted transfers run FlashFirmware in order on one worker thread (the
-// test thread hears that each returned when it waits for them, as the
-// user-interface thread would), pauses are only recorded, and the open-file
-// dialog is scripted. Interleavings of
-// the two threads are the model test's business (flash_model_test.cpp).
+// brannik's front panel logic with a port worker thread (thread_worker.h):
+// what the panel posts runs in order through the worker's own rules over
+// pseudo-terminals, its reports run on the test thread as the
+// user-interface thread would run them, pauses are only recorded, and the
+// open-file dialog is scripted. Interleavings of the two threads are the
+// model test's business (flash_model_test.cpp).
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,73 +28,17 @@
 #include "scripted_peer.h"
 #include "serial_port.h"
 #include "serial_port_posix.h"
+#include "thread_worker.h"
 #include "tool_profile.h"
 
-// ---- Port worker and open-file dialog doubles ------------------------------
+// ---- The open-file dialog double --------------------------------------------
 
-static std::mutex s_double_mutex;
-static std::condition_variable s_double_changed;
-static std::string s_requests;             // "open sleep:50 ..." in call order
-static std::deque<unsigned> s_posted;      // 0 a transfer, else a posted open or close
-static int s_busy = 0;                     // the worker has work in hand
-static int s_returned = 0;                 // sequences returned, not yet told to the panel
-static std::thread s_worker;               // takes them in order
 static std::string s_dialog_path;          // "" = the user cancels
+static int s_dialogs = 0;                  // dialogs shown
 
-static void NoteRequest(const std::string& what)
-{
-    std::lock_guard<std::mutex> lock(s_double_mutex);
-    s_requests += s_requests.empty() ? what : " " + what;
-}
-
-void RequestPortOpen() { NoteRequest("open"); OpenComPort(); }
-void RequestPortClose() { NoteRequest("close"); CloseComPort(); }
-void SleepMs(unsigned ms) { NoteRequest("sleep:" + std::to_string(ms)); }
-static void WorkerLoop()
-{
-    std::unique_lock<std::mutex> lock(s_double_mutex);
-    while (!s_posted.empty()) {
-        unsigned command = s_posted.front();
-        s_posted.pop_front();
-        lock.unlock();
-        if (command)
-            WorkerRunPostedRequest(command, OnPortRequestsServed);
-        else
-            FlashFirmware();
-        lock.lock();
-        if (!command)
-            ++s_returned;
-    }
-    s_busy = 0;
-    s_double_changed.notify_all();
-}
-
-static void Post(unsigned command)
-{
-    std::lock_guard<std::mutex> lock(s_double_mutex);
-    s_posted.push_back(command);
-    if (!s_busy) {
-        s_busy = 1;
-        if (s_worker.joinable())
-            s_worker.join();
-        s_worker = std::thread(WorkerLoop);
-    }
-}
-
-void RequestTransfer()
-{
-    NoteRequest("transfer");
-    Post(0);
-}
-
-void PostPortRequest(unsigned command)
-{
-    NoteRequest(command == ID_COM_OPEN ? "post open" : "post close");
-    Post(command);
-}
 int OpenFirmwareFile(void* owner)
 {
-    NoteRequest("dialog");
+    ++s_dialogs;
     return s_dialog_path.empty() ? 0 : LoadFirmwareImage(s_dialog_path.c_str());
 }
 
@@ -117,27 +57,22 @@ const std::string PROMPTS =
 const std::string NO_ANSWER = "Устройство не отвечает.\r\n";
 const std::string IDENTIFY_REQUEST("\x0F\x02\x00\x00", 4);
 
+// The dialogs shown, then what the worker carried out, since the last call.
 std::string Requests()
 {
-    std::lock_guard<std::mutex> lock(s_double_mutex);
-    std::string r = s_requests;
-    s_requests.clear();
+    std::string r = s_dialogs ? "dialog" : "";
+    s_dialogs = 0;
+    std::string done = TwDone();
+    if (!done.empty())
+        r += r.empty() ? done : " " + done;
     return r;
 }
 
-// Waits until every posted transfer has run, and tells the panel on this
-// thread that each returned.
+// Waits until the worker has carried out everything posted, serving its
+// reports on this thread as the user-interface thread would.
 void JoinWorkers()
 {
-    std::unique_lock<std::mutex> lock(s_double_mutex);
-    s_double_changed.wait(lock, [] { return !s_busy; });
-    int returned = s_returned;
-    s_returned = 0;
-    lock.unlock();
-    if (s_worker.joinable())
-        s_worker.join();
-    for (; returned > 0; --returned)
-        OnFlashReturned();
+    TwJoin();
 }
 
 // Waits (bounded) until ready() holds; a test that times out fails on its
@@ -214,6 +149,7 @@ protected:
                 picker_[GetListedPort(i)] = i + 1;
         pty_ = StartScriptedPeer(PTY_COM, {});
         ASSERT_NE(pty_, nullptr);
+        TwStart(FlashFirmware, OnPortRequestsServed, OnFlashReturned);
 
         ClearRecordedPanel();
         ClearRecordedLog();
@@ -224,7 +160,7 @@ protected:
 
     void TearDown() override
     {
-        JoinWorkers();
+        TwStop();
         CloseComPort();
         SetToolProfile(&BRANNIK_PROFILE);
         StopScriptedPeer(pty_);
@@ -258,6 +194,7 @@ protected:
         ASSERT_NE(device_, nullptr);
         SetToolProfile(&SLOW_BRANNIK);
         PickCom(DEVICE_COM);
+        JoinWorkers();
         OpenFile(good_);
         ExpectState(READY, 1);
         ClearRecordedLog();
@@ -283,18 +220,18 @@ TEST_F(BrannikPanelTest, StateTable)
     } steps[] = {
         {"start-up", [] {}, NOT_READY, "", "", ""},
         {"image without a port", [&] { OpenFile(good_); }, NOT_READY, "dialog", "Код успешно загружен !\r\r\n", ""},
-        {"then a port", [&] { PickCom(PTY_COM); }, READY, "open sleep:50", opened, ""},
-        {"---- with the port open", [&] { PickPort(0); }, NOT_READY, "close", closed, ""},
+        {"then a port", [&] { PickCom(PTY_COM); }, READY, "close open:3 pause:50", opened, ""},
+        {"---- with the port open", [&] { PickPort(0); }, NOT_READY, "close pause:50", closed, ""},
         {"---- with no port open", [&] { PickPort(0); }, NOT_READY, "close", "", ""},
         {"no selection", [&] { PickPort(-1); }, NOT_READY, "", "", ""},
-        {"port again", [&] { PickCom(PTY_COM); }, READY, "open sleep:50", opened, ""},
+        {"port again", [&] { PickCom(PTY_COM); }, READY, "close open:3 pause:50", opened, ""},
         {"the open port picked again", [&] { PickCom(PTY_COM); }, READY,
-         "close sleep:50 open sleep:50", closed + opened, ""},
-        {"a port that fails", [&] { PickCom(DEAD_COM); }, NOT_READY, "close sleep:50 open sleep:50",
+         "close pause:50 open:3 pause:50", closed + opened, ""},
+        {"a port that fails", [&] { PickCom(DEAD_COM); }, NOT_READY, "close pause:50 open:4 pause:50",
          closed + "Failed GetCommState() - COM4\r\r\n", ""},
         {"start with no port", [] { OnStartStopFlash(); }, NOT_READY, "", "", ""},
         {"dialog cancelled", [&] { OpenFile(""); }, NOT_READY, "dialog", "", ""},
-        {"port back", [&] { PickCom(PTY_COM); }, READY, "open sleep:50", opened, ""},
+        {"port back", [&] { PickCom(PTY_COM); }, READY, "close open:3 pause:50", opened, ""},
         {"dialog cancelled keeps the image", [&] { OpenFile(""); }, READY, "dialog", "", ""},
         {"start", [] {
              OnStartStopFlash();
@@ -334,9 +271,9 @@ TEST_F(BrannikPanelTest, FlashGoesThroughStartedAndRunningToIdle)
                      PeerExpect(8, "")});
     OnStartStopFlash();
     ExpectState(STARTED, 0);
-    EXPECT_EQ(Requests(), "transfer");
 
     WaitFor([] { return RecordedProgressOps().find("begin:96") != std::string::npos; });
+    EXPECT_EQ(Requests(), "transfer");
     ExpectState(RUNNING, 0);
     OnStartStopFlash();  // ignored: the phases run to their end
     ExpectState(RUNNING, 0);
@@ -412,8 +349,46 @@ TEST_F(BrannikPanelTest, StartWaitsUntilTheStoppedSequenceHasEnded)
     ExpectState(READY, 1);
     OnStartStopFlash();
     ExpectState(STARTED, 0);
-    EXPECT_EQ(Requests(), "transfer");
     OnStartStopFlash();
+    JoinWorkers();
+    EXPECT_EQ(Requests(), "transfer");
+    ExpectState(READY, 1);
+}
+
+// A port slow to open (a Bluetooth link while Windows calls the phone):
+// every handler of the panel returns at once, the log and the button follow
+// when the open ends, and a pick made meanwhile is carried out after it.
+TEST_F(BrannikPanelTest, APortSlowToOpenHoldsUpNoHandler)
+{
+    OpenFile(good_);
+    HoldComPortOpens(PTY_COM, 1);
+    auto quick = [](const char* what, const std::function<void()>& handler) {
+        auto began = std::chrono::steady_clock::now();
+        handler();
+        auto took = std::chrono::steady_clock::now() - began;
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 100) << what;
+    };
+    quick("pick", [&] { PickCom(PTY_COM); });
+    std::string done;  // the worker is held in the open
+    WaitFor([&] {
+        TwPump();
+        std::string more = TwDone();
+        done += done.empty() || more.empty() ? more : " " + more;
+        return done == "close open:3";
+    });
+    quick("Start Flash", [] { OnStartStopFlash(); });
+    quick("Open File", [&] { OpenFile(good_); });
+    quick("another pick", [&] { PickCom(DEAD_COM); });
+    ExpectState(NOT_READY, 1);
+    EXPECT_EQ(RecordedLog(), "Код успешно загружен !\r\r\nКод успешно загружен !\r\r\n");
+
+    HoldComPortOpens(PTY_COM, 0);
+    JoinWorkers();
+    EXPECT_EQ(RecordedLog(), "Код успешно загружен !\r\r\nКод успешно загружен !\r\r\n"
+                             "Открыт порт COM3\r\nCOM порт закрыт.\r\r\nFailed GetCommState() - COM4\r\r\n");
+    EXPECT_EQ(Requests(), "dialog pause:50 close pause:50 open:4 pause:50");
+    ExpectState(NOT_READY, 1);
+    PickCom(PTY_COM);
     JoinWorkers();
     ExpectState(READY, 1);
 }

@@ -5,13 +5,15 @@
 // dropped down), device events (the sync answered at a random probe or
 // never, identify and phase failures, a line that dies, a probe write that
 // never returns, random reply bytes, a stray byte after the identify reply,
-// adapters plugged in and pulled with or without a device-change message)
+// adapters plugged in and pulled with or without a device-change message,
+// opens and closes that take long, a Bluetooth port whose phone is away)
 // and steps of the worker (worker_double.h). The worker may be held
 // between any two of its accesses to a shared value, and an action may be
 // cut between any two of its own, the worker running a few steps there.
-// After every step it checks what the technician relies on; a failure
-// prints its seed and steps (switches inside actions included), and
-// MODEL_SEED=<seed> MODEL_INTERLEAVINGS=1 replays it exactly.
+// After every step it checks what the technician relies on, and at the end
+// that "Stop Flash" (where shown) and "Exit" close the tool from wherever
+// it was left; a failure prints its seed and steps (switches inside actions
+// included), and MODEL_SEED=<seed> MODEL_INTERLEAVINGS=1 replays it exactly.
 //
 // The line is a Port* backend of this file: writes go to the device model,
 // reads take what it answered; a read that gets less than it asked for
@@ -53,6 +55,9 @@ enum {
     // the device's own adapter comes and goes too.
     PLUGGED_COM_A = 5,
     PLUGGED_COM_B = 6,
+    // A Bluetooth link: every open waits while Windows calls the phone, and
+    // fails when the phone is away.
+    BLUETOOTH_COM = 7,
     READ_TIMEOUT_MS = 50,
     TOTAL_FRAMES = FLASH_ERASE_BLOCKS + FLASH_PROGRAM_BLOCKS + FLASH_EEPROM_BLOCKS,
 };
@@ -214,7 +219,7 @@ struct Model {
     int idle_probes = 0;          // probes sent while the panel showed idle
     bool dead = false;            // the line is dead until the port is opened again
     bool open[8] = {};
-    bool named[8] = {false, false, false, true, true, false, false, false};  // by the system
+    bool named[8] = {false, false, false, true, true, false, false, true};  // by the system
     int port_calls = 0;           // opens and releases reaching the line
     std::string rx;               // the device's reply, waiting to be read
     bool in_sequence = false;
@@ -227,7 +232,8 @@ Model M;
 
 // What the interleavings covered, over the whole run.
 struct Tally {
-    int complete, phase_failed, before_phases, stopped_before_begin, crossed, stuck, switches;
+    int complete, phase_failed, before_phases, stopped_before_begin, crossed, stuck, switches, slow_opens,
+        freed_by_stop;
 } s_tally;
 
 Sequence* Current() { return M.in_sequence ? &M.seqs.back() : nullptr; }
@@ -387,13 +393,33 @@ void PortListNames(PortNameSink take, void* context)
     }
 }
 
+// An open or close that takes long: time passes on the worker (the user
+// acts meanwhile), and the adapter may be pulled before it ends.
+void TakesLong(int most)
+{
+    for (int n = 1 + Below(most); n > 0; n--)
+        WdIoPoint();
+}
+
+// The device's adapter and the Bluetooth link have records, as Windows
+// keeps them.
+void PortListDevices(PortDeviceSink take, void* context)
+{
+    take("COM3", 4, "USB-SERIAL CH340 (COM3)", context);
+    take("COM7", 4, u8"Стандартный последовательный порт по соединению Bluetooth (COM7)", context);
+}
+
 PortHandle PortCreate(int com)
 {
     M.port_calls++;
-    if (!M.named[com] || M.open[com])
-        return nullptr;
     if (M.in_sequence)
         Violation("a port was opened under a running flash");
+    if (com == BLUETOOTH_COM || Chance(10)) {
+        s_tally.slow_opens++;
+        TakesLong(com == BLUETOOTH_COM ? 300 : 30);
+    }
+    if (!M.named[com] || M.open[com] || (com == BLUETOOTH_COM && Chance(50)))
+        return nullptr;
     M.open[com] = true;
     if (com == DEVICE_COM)
         M.dead = false;  // the cable is plugged back
@@ -411,6 +437,8 @@ void PortRelease(PortHandle h)
     M.port_calls++;
     if (M.in_sequence)
         Violation("the port was closed under a running flash");
+    if (Chance(10))
+        TakesLong(30);
     M.open[h->com] = false;
 }
 
@@ -420,7 +448,7 @@ int PortWrite(PortHandle h, const void* data, unsigned n)
     bool probe = n == 1 && bytes[0] == BM_SYNC_PROBE;
     WdIoPoint();
     Sequence* s = Current();
-    if (WdDraining() || !s || h->com != DEVICE_COM)
+    if (WdDraining() || !s || !h || h->com != DEVICE_COM)
         return 0;
     if (probe) {
         if (s->dead_at == DEAD_AT_PROBE && s->probes + 1 == s->dead_index)
@@ -496,11 +524,13 @@ int PortRead(PortHandle, void* data, unsigned n)
 namespace {
 std::string s_files[3];  // two good images and a bad file
 int s_dialog_choice = -1;
+int s_dialog_steps = -1;  // worker steps while the dialog is up; -1: drawn
 }  // namespace
 
 int OpenFirmwareFile(void*)
 {
-    WdRun(Below(4) ? Below(40) : Below(3000));  // the dialog's modal loop pumps
+    // The dialog's modal loop pumps.
+    WdRun(s_dialog_steps >= 0 ? s_dialog_steps : Below(4) ? Below(40) : Below(3000));
     if (s_dialog_choice < 0)
         return 0;
     return LoadFirmwareImage(s_files[s_dialog_choice].c_str());
@@ -509,6 +539,22 @@ int OpenFirmwareFile(void*)
 namespace {
 
 // ---- The technician ---------------------------------------------------------
+
+// Whether a picker entry stands for COM<com>: "COM 3", or "COM 3 (name)".
+bool EntryIsPort(const std::string& entry, int com)
+{
+    std::string base = "COM " + std::to_string(com);
+    return entry == base || entry.rfind(base + " (", 0) == 0;
+}
+
+int PickerIndexOfPort(int com)
+{
+    std::vector<std::string> entries = RecordedPicker();
+    for (size_t i = 0; i < entries.size(); ++i)
+        if (EntryIsPort(entries[i], com))
+            return (int)i;
+    return -1;
+}
 
 bool PanelIdle(const PanelModel& p) { return p.start_label == "Start Flash" && p.comport_enabled && p.openfile_enabled; }
 bool PanelStarted(const PanelModel& p) { return p.start_label == "Stop Flash" && p.start_enabled && !p.comport_enabled && !p.openfile_enabled; }
@@ -571,9 +617,9 @@ void CheckQuiescent()
     // The user sees what is open, wherever the adapters have gone.
     int open = g_open_port.value.load();
     if (open && WdOutstanding() == 0 && WdQueued() == 0 && WdWhere() == WD_IDLE &&
-        RecordedPickerShown() != "COM " + std::to_string(open))
+        !EntryIsPort(RecordedPickerShown(), open))
         Violation("the picker shows \"" + RecordedPickerShown() + "\" while COM" + std::to_string(open) + " is open");
-    if (idle && WdOutstanding() == 0 && WdQueued() == 0) {
+    if (idle && WdOutstanding() == 0 && WdQueued() == 0 && WdWhere() == WD_IDLE) {
         if (p.start_enabled && !IsPortReady())
             Violation("Start Flash is enabled with no port open");
         if (!p.start_enabled && IsPortReady() && IsFirmwareLoaded())
@@ -600,8 +646,6 @@ int WorkerSteps()
     int r = Below(10);
     return r < 4 ? 1 : r < 8 ? 1 + Below(20) : 1 + Below(5000);
 }
-
-int SleepSteps() { return Below(3); }
 
 // Each action may be cut: before one of its first shared accesses, drawn
 // when it begins, and before any access of a value the worker is about to
@@ -640,10 +684,53 @@ void Relist()
         Violation("a re-list of the ports made a port request");
 }
 
-// One interleaving; returns the violation, or "" when none.
-std::string RunInterleaving(uint64_t seed)
+// From wherever an interleaving left it, the technician frees the panel:
+// "Stop Flash" where the button offers it, then "Exit". Whatever the
+// worker has in hand (phases to their end, a slow open) may take its time,
+// but within a bound the tool closes, and once the worker is idle the
+// picker shows the open port.
+enum { FREE_ROUNDS = 60, FREE_WORKER_STEPS = 2000 };
+
+void CheckStopThenExitCloses()
+{
+    bool stopped = false;
+    for (int round = 0; round < FREE_ROUNDS && M.violation.empty(); round++) {
+        PanelModel p = RecordedPanel();
+        if (MayCloseTool()) {
+            s_tally.freed_by_stop += stopped;
+            // Exit: the tool ends; what the worker still does is cut off
+            // with the process, but let it run to see the picker once idle.
+            for (int k = 0; k < FREE_ROUNDS && WdWhere() != WD_STUCK &&
+                            (WdOutstanding() || WdQueued() || WdWhere() != WD_IDLE); k++) {
+                WdRun(FREE_WORKER_STEPS);
+                WdDeliverSends();
+            }
+            if (M.violation.empty())
+                CheckQuiescent();
+            return;
+        }
+        if (p.start_label == "Stop Flash" && p.start_enabled) {
+            Note("then Stop Flash to free the panel");
+            Action(ClickStartStop);
+            stopped = true;
+        } else {
+            Note("then the worker " + std::to_string(FREE_WORKER_STEPS) + ", the panel shows a flash");
+            WdRun(FREE_WORKER_STEPS);
+        }
+        WdDeliverSends();
+        if (M.violation.empty())
+            CheckQuiescent();
+        M.trace.back() += Described();
+    }
+    if (M.violation.empty())
+        Violation("\"Stop Flash\" and \"Exit\" do not close the tool: it stays at " + Described());
+}
+
+// Puts the model in its start state with the worker started.
+void BeginModel(uint64_t seed)
 {
     s_rng = seed * 0x9E3779B97F4A7C15ull + 1;
+    s_dialog_steps = -1;
     M = Model();
     SetToolProfile(&BRANNIK_PROFILE);
     g_flash_state.store(FLASH_IDLE);
@@ -656,11 +743,24 @@ std::string RunInterleaving(uint64_t seed)
     ClearRecordedProgress();
     ClearRecordedPicker();
     FillPortPicker(nullptr);
-    WdSetSleepSteps(SleepSteps);
     WdSetSwitchSteps(SwitchSteps);
     ClearRecordedAwake();
     WdStart(ModelTransfer, OnPortRequestsServed, OnFlashReturned);
+}
 
+std::string EndModel()
+{
+    s_tally.switches += WdSwitches();
+    WdStop();
+    CloseComPort();
+    return M.violation;
+}
+
+// One interleaving; returns the violation, or "" when none.
+std::string RunInterleaving(uint64_t seed)
+{
+    BeginModel(seed);
+    bool exited = false;
     int steps = 20 + Below(60);
     for (int i = 0; i < steps && M.violation.empty(); i++) {
         PanelModel p = RecordedPanel();
@@ -700,12 +800,13 @@ std::string RunInterleaving(uint64_t seed)
             if (may_close) {
                 if (!PanelIdle(RecordedPanel()))
                     Violation("\"Exit\" closed the tool while the panel showed a flash");
+                exited = true;
                 break;
             }
         } else if (r < 80) {
             if (!p.comport_enabled) continue;
             // Mostly the device's entry, when it is listed.
-            int index = Chance(50) ? PickerIndexOf("COM " + std::to_string(DEVICE_COM)) : -1;
+            int index = Chance(50) ? PickerIndexOfPort(DEVICE_COM) : -1;
             if (index < 0)
                 index = Below((int)RecordedPicker().size() + 1) - 1;
             Note("pick " + std::to_string(index) + (index > 0 ? " (" + RecordedPicker()[index] + ")" : ""));
@@ -733,25 +834,34 @@ std::string RunInterleaving(uint64_t seed)
             Note("open file " + std::to_string(s_dialog_choice));
             Action([] { OnOpenFile(nullptr); });
         }
-        if (WdUiHung()) {
-            Violation("the user-interface thread waits for ever on a worker stuck in a write");
-            break;
-        }
         WdDeliverSends();
         if (M.violation.empty())
             CheckQuiescent();
         M.trace.back() += Described();
     }
-    s_tally.switches += WdSwitches();
-    WdStop();
-    CloseComPort();
-    return M.violation;
+    if (!exited && M.violation.empty())
+        CheckStopThenExitCloses();
+    return EndModel();
 }
 
-TEST(FlashModel, RandomInterleavingsKeepThePanelTheDeviceAndTheLogInStep)
+char s_image_dir[] = "/tmp/flash_model_XXXXXX";
+
+void RemoveImageFiles()
 {
-    char dir[] = "/tmp/flash_model_XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string cmd = std::string("rm -rf '") + s_image_dir + "'";
+    if (system(cmd.c_str()) != 0)
+        fprintf(stderr, "could not remove %s\n", s_image_dir);
+}
+
+// Two good images and a bad file, made once for the whole run.
+const char* MakeImageFiles()
+{
+    const char* dir = s_image_dir;
+    if (!s_files[0].empty())
+        return dir;
+    if (!mkdtemp(s_image_dir))
+        return nullptr;
+    atexit(RemoveImageFiles);
     for (int f = 0; f < 3; f++) {
         s_files[f] = std::string(dir) + "/image" + std::to_string(f) + ".zel";
         std::ofstream out(s_files[f], std::ios::binary);
@@ -764,6 +874,13 @@ TEST(FlashModel, RandomInterleavingsKeepThePanelTheDeviceAndTheLogInStep)
         for (size_t i = 0; i < eeprom.size(); i++) eeprom[i] = (char)(i * 3 + f);
         out << "ZEL" << code << "LEZ" << eeprom;
     }
+    return dir;
+}
+
+TEST(FlashModel, RandomInterleavingsKeepThePanelTheDeviceAndTheLogInStep)
+{
+    const char* dir = MakeImageFiles();
+    ASSERT_NE(dir, nullptr);
 
     const char* count_env = getenv("MODEL_INTERLEAVINGS");
     const char* seed_env = getenv("MODEL_SEED");
@@ -787,13 +904,72 @@ TEST(FlashModel, RandomInterleavingsKeepThePanelTheDeviceAndTheLogInStep)
     printf("explored %d interleavings, %d invariant violations\n", count, violations);
     printf("flashes: %d complete, %d failed in a phase, %d ended before the phases, %d stopped before they "
            "began; %d stops crossed the device's answer; %d probe writes never returned; %d switches inside "
-           "actions\n",
+           "actions; %d opens took long; %d panels freed by Stop Flash at the end\n",
            s_tally.complete, s_tally.phase_failed, s_tally.before_phases, s_tally.stopped_before_begin,
-           s_tally.crossed, s_tally.stuck, s_tally.switches);
+           s_tally.crossed, s_tally.stuck, s_tally.switches, s_tally.slow_opens, s_tally.freed_by_stop);
     for (const auto& k : kinds)
         printf("  %5d x %s\n", k.second, k.first.c_str());
-    std::string cmd = std::string("rm -rf '") + dir + "'";
-    EXPECT_EQ(system(cmd.c_str()), 0);
+}
+
+// The technician's pick of COM<com>, as the dialog procedure and main
+// window take it.
+void Pick(int com)
+{
+    int index = PickerIndexOfPort(com);
+    Note("pick COM" + std::to_string(com));
+    PickerUserPicks(index);
+    Action([&] {
+        if (OnPortPicked(index))
+            OnSelectPort();
+    });
+}
+
+void RunUntilIdle()
+{
+    for (int k = 0; k < 20 && (WdOutstanding() || WdQueued() || WdWhere() != WD_IDLE); k++) {
+        WdRun(5000);
+        WdDeliverSends();
+    }
+}
+
+// A road that once left the panel started with no port open and "Stop
+// Flash" doing nothing, so that only ending the process freed it: a stop,
+// a pick of a port whose open fails queued behind the stopped flash, Open
+// File and Start once the stopped flash has returned but before the pick is
+// carried out, the queued change leaving no port.
+TEST(FlashModel, StopAndExitFreeThePanelWhenAQueuedPickLeavesNoPort)
+{
+    ASSERT_NE(MakeImageFiles(), nullptr);
+    BeginModel(1);
+    WdSetSwitchSteps(nullptr);  // the worker moves only where the script says
+    Pick(DEVICE_COM);
+    RunUntilIdle();
+    s_dialog_choice = 0;
+    s_dialog_steps = 0;
+    Note("open file 0");
+    Action([] { OnOpenFile(nullptr); });
+    ASSERT_TRUE(RecordedPanel().start_enabled);
+    Note("click Start Flash");
+    Action(ClickStartStop);
+    Note("click Stop Flash");
+    Action(ClickStartStop);
+    Pick(DEAD_COM);
+    // The stopped flash returns; the worker stops before the queued close.
+    Note("worker to the queued close");
+    WdRunToShared(100000, &g_port);
+    Note("open file 0");
+    Action([] { OnOpenFile(nullptr); });
+    if (RecordedPanel().start_enabled) {
+        Note("click Start Flash");
+        Action(ClickStartStop);
+    }
+    RunUntilIdle();
+    EXPECT_EQ(IsPortReady(), 0);
+    CheckStopThenExitCloses();
+    std::string steps;
+    for (const std::string& t : M.trace) steps += "  " + t + "\n";
+    EXPECT_EQ(EndModel(), "") << steps;
+    EXPECT_NE(RecordedLog().find("Failed GetCommState() - COM4"), std::string::npos) << RecordedLog();
 }
 
 }  // namespace

@@ -17,6 +17,18 @@
 #include "tool_profile.h"
 
 namespace {
+std::vector<std::pair<unsigned, int>> s_posted;
+}  // namespace
+
+int PostPortChange(unsigned command, int com)
+{
+    s_posted.push_back({command, com});
+    return 1;
+}
+void WorkerPause(unsigned ms) { ScriptNote("pause:" + std::to_string(ms)); }
+void RequestTransfer() {}
+
+namespace {
 
 int s_fake_thread;  // stands for the port worker thread's handle
 
@@ -377,73 +389,130 @@ TEST_F(SerialSteps, ThePickerFollowsThePortsKeepingTheShownAndTheOpenPort)
     }
 }
 
-// ---- Opens and closes parked during a transfer ------------------------------
-
-// A technician clicking through the picker while a transfer runs: each pick
-// is a close then an open of the newly selected port, delivered while the
-// transfer waits in one of its sends.
-std::vector<std::pair<unsigned, int>> s_burst;  // command, port selected before it
-int s_port_changes;
-
-void BurstDuringTransfer()
+// Each entry names its port's device as Device Manager shows it, without
+// the " (COMn)" Windows appends, from the first record that names it.
+TEST_F(SerialSteps, EachEntryNamesItsPortsDeviceAsWindowsShowsIt)
 {
-    ScriptClearCalls();
-    for (const auto& r : s_burst) {
-        g_selected_port.store(r.second);
-        EXPECT_EQ(WorkerPortRequest(r.first), 0) << "carried out under the transfer";
-    }
-    EXPECT_EQ(ScriptCalls(), "") << "the port changed under the transfer";
+    std::string zhe;  // 80 letters of two bytes each fill a name exactly
+    for (int i = 0; i < 100; ++i)
+        zhe += u8"Ж";
+    const std::vector<std::pair<std::string, std::string>> records = {
+        {"COM3", "USB-SERIAL CH340 (COM3)"},
+        {"COM5", u8"Стандартный последовательный порт по соединению Bluetooth (COM5)"},
+        {"COM4", "Prolific USB-to-Serial Comm Port (com4)"},
+        {"COM6", "Intel(R) Active Management Technology - SOL"},  // no suffix
+        {"COM7", ""},
+        {"COM8", "   "},
+        {"COM20", "Modem (COM20)"},      // a port not listed
+        {"COM9", "Odd link (COM3)"},     // another port's suffix is part of the name
+        {"COM10", "First (COM10)"},
+        {"COM10", "Second (COM10)"},     // two records: the first names it
+        {"COM11", ""},
+        {"COM11", "Later (COM11)"},      // an empty record names nothing
+        {"COM13", zhe + " (COM13)"},
+        {"COM14", "A" + zhe},            // cut where a letter would be split
+        {std::string("COM15\0", 6), "  Padded record (COM15)  "},
+    };
+    SetToolProfile(&BRANNIK_PROFILE);
+    ScriptSetNames({"COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9", "COM10", "COM11", "COM12",
+                    "COM13", "COM14", "COM15"});
+    ScriptSetDevices(records);
+    ClearRecordedPicker();
+    NotePortDevicesChanged();
+    FillPortPicker(nullptr);
+    const std::vector<std::string> want = {
+        "----",
+        "COM 3 (USB-SERIAL CH340)",
+        "COM 4 (Prolific USB-to-Serial Comm Port)",
+        u8"COM 5 (Стандартный последовательный порт по соединению Bluetooth)",
+        "COM 6 (Intel(R) Active Management Technology - SOL)",
+        "COM 7",
+        "COM 8",
+        "COM 9 (Odd link (COM3))",
+        "COM 10 (First)",
+        "COM 11 (Later)",
+        "COM 12",
+        "COM 13 (" + zhe.substr(0, PICKER_NAME_BYTES) + ")",
+        "COM 14 (A" + zhe.substr(0, PICKER_NAME_BYTES - 2) + ")",
+        "COM 15 (Padded record)",
+    };
+    EXPECT_EQ(RecordedPicker(), want);
+    EXPECT_EQ(ScriptCalls(), "");
+    // Entry k still stands for list entry k - 1.
+    for (int k = 1; k < (int)want.size(); ++k)
+        EXPECT_EQ(want[k].rfind("COM " + std::to_string(GetListedPort(k - 1)), 0), 0u) << want[k];
+
+    // A drop of the list with the same ports reads no records; a device
+    // arriving or leaving, or another port listed, has them read again.
+    ScriptSetDevices({{"COM3", "CP2102 (COM3)"}});
+    FillPortPicker(nullptr);
+    EXPECT_EQ(RecordedPicker()[1], "COM 3 (USB-SERIAL CH340)");
+    NotePortDevicesChanged();
+    FillPortPicker(nullptr);
+    EXPECT_EQ(RecordedPicker()[1], "COM 3 (CP2102)");
+    ScriptSetDevices({{"COM3", "FT232R (COM3)"}});
+    ScriptSetNames({"COM16"});
+    FillPortPicker(nullptr);
+    EXPECT_EQ(RecordedPicker()[1], "COM 3 (FT232R)");
 }
 
-void CountPortChange() { ++s_port_changes; }
+// ---- Port changes on the worker ----------------------------------------------
 
-TEST_F(SerialSteps, RequestsParkedDuringATransferLeaveThePortAsTheirOrderWould)
+// What the panel posted (s_posted, above) carried out as the worker would,
+// one at a time, in order.
+void RunPosted()
 {
-    // Up to the list's sixteen slots every request is served in order, with
-    // its log line; past them the list is reduced to its net effect.
-    for (int picks : {1, 8, 9, 20, 100}) {
-        for (int end_closed : {0, 1}) {
-            SCOPED_TRACE("picks " + std::to_string(picks) + (end_closed ? ", then ----" : ""));
-            SetUp();
-            SetToolProfile(&BRANNIK_PROFILE);
-            g_selected_port.store(2);
-            ASSERT_EQ(OpenComPort(), 1);
-            s_burst.clear();
-            for (int i = 0; i < picks; ++i) {
-                s_burst.push_back({ID_COM_CLOSE, 2});
-                s_burst.push_back({ID_COM_OPEN, 3 + i % 5});
-            }
-            const int last = 3 + (picks - 1) % 5;
-            if (end_closed)
-                s_burst.push_back({ID_COM_CLOSE, last});  // "----"
-            // The same requests carried out one after another once the
-            // transfer has returned, when the last pick is the selected port.
-            g_selected_port.store(last);
-            ScriptClearCalls();
-            for (const auto& r : s_burst)
-                r.first == ID_COM_OPEN ? (void)OpenComPort() : CloseComPort();
-            std::string in_order = ScriptCalls();
-            CloseComPort();
-            ASSERT_EQ(OpenComPort(), 1);
-            ClearRecordedLog();
+    for (const auto& p : s_posted)
+        WorkerRunPortChange(p.first, p.second, nullptr);
+    s_posted.clear();
+}
 
-            s_port_changes = 0;
-            WorkerRunTransfer(BurstDuringTransfer, CountPortChange, nullptr);
-            EXPECT_EQ(s_port_changes, 1);
-            if (s_burst.size() <= 16) {
-                EXPECT_EQ(ScriptCalls(), in_order);
-            }
-            EXPECT_EQ(ScriptOpenHandles(), end_closed ? 0 : 1);
-            EXPECT_EQ(g_port.load() == nullptr, end_closed == 1);
-            std::string log = RecordedLog();
-            if (!end_closed) {
-                EXPECT_NE(log.find("COM" + std::to_string(last) + "\r\n", log.size() - 8),
-                          std::string::npos) << log;
-            }
-            // The list is empty again: the next request runs at once.
-            EXPECT_EQ(WorkerPortRequest(ID_COM_CLOSE), 1);
-            EXPECT_EQ(ScriptOpenHandles(), 0);
+// Picks made faster than the worker carries them out (a slow open ahead of
+// them): each open opens the port picked for it, in order, and the line
+// gets each tool's pauses on the worker, a failed open's too.
+TEST_F(SerialSteps, QueuedPortChangesRunInOrderWithTheirOwnPortsAndPauses)
+{
+    const char* const open_calls = "create:%d queues:2048/2048 get set:%u purge timeouts:%s";
+    struct {
+        const ToolProfile* tool;
+        const char* timeouts;
+        const char* after_close;  // the pause after closing an open port
+    } cases[] = {
+        {&BRANNIK_PROFILE, "0/0/50/0/0", " pause:50"},
+        {&VESSAMO_PROFILE, "0/100/1000/0/0", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tool->title);
+        SetUp();
+        SetToolProfile(c.tool);
+        s_posted.clear();
+        g_selected_port.store(3);
+        RequestPortClose();  // no port open: nothing, no pause
+        RequestPortOpen();
+        g_selected_port.store(5);
+        RequestPortClose();
+        RequestPortOpen();
+        RequestPortClose();  // "----"
+        g_selected_port.store(9);
+        EXPECT_EQ(PortChangesQueued(), 5);
+        EXPECT_EQ(ScriptCalls(), "");  // posting touches no port
+        RunPosted();
+        EXPECT_EQ(PortChangesQueued(), 0);
+        char opened[160];
+        std::string want;
+        for (int com : {3, 5}) {
+            snprintf(opened, sizeof opened, open_calls, com, c.tool->baud, c.timeouts);
+            want += std::string(want.empty() ? "" : " ") + opened + " pause:50 purge release" + c.after_close;
         }
+        EXPECT_EQ(ScriptCalls(), want);
+        EXPECT_EQ(ScriptOpenHandles(), 0);
+
+        ScriptClearCalls();
+        ScriptFailAt(SCRIPT_FAIL_CREATE);
+        RequestPortOpen();
+        RunPosted();
+        EXPECT_EQ(ScriptCalls(), "create:9 pause:50");
+        EXPECT_EQ(PortChangesQueued(), 0);
     }
 }
 

@@ -1,10 +1,12 @@
-// vessamo's front panel logic, with the port worker replaced by a double
-// that carries out each request at once on the calling thread.
+// vessamo's front panel logic, with a port worker thread (thread_worker.h)
+// that carries out what the panel posts, in order, over pseudo-terminals.
 #include <gtest/gtest.h>
 
 #include <string.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "eeprom_file.h"
@@ -17,29 +19,15 @@
 #include "scripted_peer.h"
 #include "serial_port.h"
 #include "serial_port_posix.h"
+#include "thread_worker.h"
 #include "tool_profile.h"
-
-// ---- Port worker double ----------------------------------------------------
-
-static std::string s_requests;  // "close open sleep:50 transfer ..."
-
-static void Note(const std::string& what)
-{
-    if (!s_requests.empty())
-        s_requests += ' ';
-    s_requests += what;
-}
-
-void RequestPortOpen() { Note("open"); OpenComPort(); }
-void RequestPortClose() { Note("close"); CloseComPort(); }
-void RequestTransfer() { Note("transfer"); FlashEeprom(); }
-void SleepMs(unsigned ms) { Note("sleep:" + std::to_string(ms)); }
-int StartPortWorker() { return 1; }
 
 namespace {
 
 const int GOOD_COM = 3;  // a pseudo-terminal with a scripted device
 const int DEAD_COM = 4;  // /dev/null: opens, but GetCommState fails
+
+int s_line;  // the picker line a handler picks
 
 class VessamoPanelTest : public ::testing::Test {
 protected:
@@ -48,15 +36,16 @@ protected:
         SetToolProfile(&VESSAMO_PROFILE);
         ClearRecordedLog();
         ClearRecordedProgress();
-        s_requests.clear();
         g_selected_port = 0;
         g_port_worker_thread = (void*)1;
         memset(block_, 0x5A, sizeof block_);
         g_eeprom_data = block_;
         g_eeprom_length = EEPROM_BLOCK_BYTES;
+        TwStart(FlashEeprom, nullptr, nullptr);
     }
     void TearDown() override
     {
+        TwStop();
         CloseComPort();
         if (peer_)
             StopScriptedPeer(peer_);
@@ -95,6 +84,7 @@ protected:
     {
         if (OnPortPicked(line))
             OnSelectPort();
+        TwJoin();
     }
 
     static std::string Reply()
@@ -125,13 +115,15 @@ TEST_F(VessamoPanelTest, PickerLinesStandForListEntries)
         EXPECT_EQ(OnPortPicked(c.line), c.returns);
         EXPECT_EQ(g_selected_port.load(), c.selected);
     }
-    EXPECT_EQ(s_requests, "");  // picking alone asks nothing of the worker
+    TwJoin();
+    EXPECT_EQ(TwDone(), "");  // picking alone asks nothing of the worker
 }
 
 TEST_F(VessamoPanelTest, FlashBeforeAnyPortDoesNothing)
 {
     OnFlashEeprom();
-    EXPECT_EQ(s_requests, "transfer");
+    TwJoin();
+    EXPECT_EQ(TwDone(), "transfer");
     EXPECT_EQ(RecordedLog(), "");
     EXPECT_EQ(RecordedProgressOps(), "");
 }
@@ -141,7 +133,7 @@ TEST_F(VessamoPanelTest, DashesKeepTheOpenPortAndFlashStillWrites)
     StartDevices(1);
     int line = LineOf(GOOD_COM);
     Pick(line);
-    EXPECT_EQ(s_requests, "open sleep:50");
+    EXPECT_EQ(TwDone(), "close open:3 pause:50");
     ASSERT_EQ(IsPortReady(), 1);
     PortHandle before = g_port.load();
 
@@ -150,7 +142,8 @@ TEST_F(VessamoPanelTest, DashesKeepTheOpenPortAndFlashStillWrites)
     EXPECT_EQ(g_selected_port.load(), GOOD_COM);
 
     OnFlashEeprom();
-    EXPECT_EQ(s_requests, "open sleep:50 transfer");
+    TwJoin();
+    EXPECT_EQ(TwDone(), "transfer");
     EXPECT_EQ(RecordedLog(), "Открыт порт COM3\r\nЗаписываем данные ... OK !\r\r\n");
     std::string frame = PeerReceived(peer_);
     ASSERT_EQ(frame.size(), (size_t)EEPROM_FRAME_BYTES);
@@ -163,7 +156,7 @@ TEST_F(VessamoPanelTest, SamePortAgainIsClosedAndReopened)
     int line = LineOf(GOOD_COM);
     Pick(line);
     Pick(line);
-    EXPECT_EQ(s_requests, "open sleep:50 close open sleep:50");
+    EXPECT_EQ(TwDone(), "close open:3 pause:50 close open:3 pause:50");
     EXPECT_EQ(IsPortReady(), 1);
     // vessamo logs nothing on close, so the reopen shows as a second line.
     EXPECT_EQ(RecordedLog(), "Открыт порт COM3\r\nОткрыт порт COM3\r\n");
@@ -176,15 +169,44 @@ TEST_F(VessamoPanelTest, FailedOpenLeavesNoPort)
     int dead = LineOf(DEAD_COM);
     Pick(good);
     Pick(dead);
-    EXPECT_EQ(s_requests, "open sleep:50 close open sleep:50");
+    EXPECT_EQ(TwDone(), "close open:3 pause:50 close open:4 pause:50");
     EXPECT_EQ(IsPortReady(), 0);
     EXPECT_EQ(g_port.load(), nullptr);
     EXPECT_EQ(RecordedLog(), "Открыт порт COM3\r\nFailed GetCommState()\r\n");
 
     ClearRecordedLog();
     OnFlashEeprom();  // nothing to write through
+    TwJoin();
     EXPECT_EQ(RecordedLog(), "");
     EXPECT_EQ(PeerReceived(peer_), "");
+}
+
+// A port slow to open: the panel's handlers return at once, and what was
+// asked meanwhile (a write, a pick of another port) is carried out after the
+// open, in order.
+TEST_F(VessamoPanelTest, APortSlowToOpenHoldsUpNoHandler)
+{
+    StartDevices(1);
+    HoldComPortOpens(GOOD_COM, 1);
+    auto quick = [](const char* what, void (*handler)()) {
+        auto began = std::chrono::steady_clock::now();
+        handler();
+        auto took = std::chrono::steady_clock::now() - began;
+        EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(took).count(), 100) << what;
+    };
+    s_line = LineOf(GOOD_COM);
+    quick("pick", [] { if (OnPortPicked(s_line)) OnSelectPort(); });
+    quick("Flash EEPROM", OnFlashEeprom);
+    s_line = LineOf(DEAD_COM);
+    quick("another pick", [] { if (OnPortPicked(s_line)) OnSelectPort(); });
+    EXPECT_EQ(RecordedLog(), "");
+
+    HoldComPortOpens(GOOD_COM, 0);
+    TwJoin();
+    EXPECT_EQ(TwDone(), "close open:3 pause:50 transfer close open:4 pause:50");
+    EXPECT_EQ(RecordedLog(), "Открыт порт COM3\r\nЗаписываем данные ... OK !\r\r\nFailed GetCommState()\r\n");
+    EXPECT_EQ(PeerReceived(peer_).size(), (size_t)EEPROM_FRAME_BYTES);
+    EXPECT_EQ(IsPortReady(), 0);
 }
 
 }  // namespace

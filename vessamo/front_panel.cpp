@@ -1,12 +1,9 @@
 // vessamo's reactions to the front panel, on the user-interface thread.
+// Nothing here waits on the port worker.
 #include "front_panel.h"
 
 #include "port_worker.h"
 #include "serial_port.h"
-
-enum {
-    REOPEN_PAUSE_MS = 50,  // pause after reopening the port, ms
-};
 
 void OnFlashEeprom()
 {
@@ -16,12 +13,11 @@ void OnFlashEeprom()
 void OnSelectPort()
 {
     // Close and reopen even when the same port is picked again: that is how
-    // the user resets a port in a bad state. The worker defers both until a
-    // running transfer has ended.
-    if (IsPortReady())
-        RequestPortClose();
+    // the user resets a port in a bad state. Both are posted: the worker
+    // carries them out after a running transfer has ended, and pauses after
+    // the open; the panel goes on at once.
+    RequestPortClose();
     RequestPortOpen();
-    SleepMs(REOPEN_PAUSE_MS);
 }
 
 int OnPortPicked(int index)

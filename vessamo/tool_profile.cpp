@@ -14,4 +14,6 @@ const ToolProfile VESSAMO_PROFILE = {
     "Failed SetCommTimeout()\n",
     nullptr,                                // nothing logged on close
     0x50208844,  // as brannik's, but enabled: the user may scroll and copy
+    0,                                      // no pause after a close: the open follows at once
+    50,                                     // pause after an open, ms
 };

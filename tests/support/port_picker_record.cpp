@@ -13,6 +13,8 @@ int PickerShown(void*) { return s_shown; }
 void PickerClear(void*) { s_entries.clear(); s_shown = -1; }
 void PickerAdd(void*, const char* text) { s_entries.push_back(text); }
 void PickerShow(void*, int index) { s_shown = index >= 0 && index < (int)s_entries.size() ? index : -1; }
+void PickerFitDroppedWidth(void*) {}
+void PickerShowStart(void*) {}
 
 std::vector<std::string> RecordedPicker() { return s_entries; }
 

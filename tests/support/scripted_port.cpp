@@ -15,6 +15,7 @@ struct PortDevice {
 
 static ScriptStep s_fail = SCRIPT_FAIL_NONE;
 static std::vector<std::string> s_names;
+static std::vector<std::pair<std::string, std::string>> s_devices;
 static int s_listings = 0;
 static std::string s_calls;
 static int s_open_handles = 0;
@@ -31,10 +32,13 @@ static void Record(const std::string& call)
     s_calls += call;
 }
 
+void ScriptNote(const std::string& what) { Record(what); }
+
 void ScriptReset()
 {
     s_fail = SCRIPT_FAIL_NONE;
     s_names.clear();
+    s_devices.clear();
     s_listings = 0;
     s_calls.clear();
     s_open_handles = 0;
@@ -73,6 +77,14 @@ void PortListNames(PortNameSink take, void* context)
     ++s_listings;
     for (const std::string& name : s_names)
         take(name.data(), (unsigned)name.size(), context);
+}
+
+void ScriptSetDevices(const std::vector<std::pair<std::string, std::string>>& records) { s_devices = records; }
+
+void PortListDevices(PortDeviceSink take, void* context)
+{
+    for (const auto& r : s_devices)
+        take(r.first.data(), (unsigned)r.first.size(), r.second.c_str(), context);
 }
 
 PortHandle PortCreate(int com)

@@ -31,12 +31,12 @@ static int s_ui_busy = 0;      // the UI side runs code (sleeps, or is inside an
 static int s_draining = 0;
 static int s_quit = 0;
 static WdAt s_at = WD_IDLE;
-static unsigned s_incoming = 0;  // a sent request waiting for the worker
-static int s_answered = 0;
-static std::deque<unsigned> s_posted;  // queued: 0 a transfer, else an open or close
-static int s_outstanding = 0;    // posted and not yet returned
-static int s_ui_hung = 0;
-static int (*s_sleep_steps)() = nullptr;
+struct Posted {
+    unsigned command;  // 0 a transfer, else an open or close
+    int com;           // the port an open opens
+};
+static std::deque<Posted> s_posted;
+static int s_outstanding = 0;    // transfers posted and not yet returned
 static int (*s_switch_steps)(int conflict) = nullptr;
 static int s_in_action = 0;    // test thread only
 static int s_to_shared = 0;    // the current grant ends before the next shared access
@@ -44,15 +44,15 @@ static const void* s_to_value = nullptr;  // ... of this value (nullptr: any)
 static const void* s_accessed = nullptr;  // the value the worker is about to access
 static int s_switches = 0;     // switches inside actions in which the worker moved
 
-// While the UI side runs code it serves no send and makes no request, but
-// the worker goes on with its I/O, its shared values and posted work.
+// While the UI side runs code it serves no send, but the worker goes on
+// with its I/O, its shared values and posted work.
 static int Allowed(WdAt where)
 {
     switch (where) {
     case WD_IO: return 1;
     case WD_SHARED: return 1;
     case WD_SEND: return s_pumping && !s_ui_busy;
-    case WD_IDLE: return s_incoming || !s_posted.empty();
+    case WD_IDLE: return !s_posted.empty();
     default: return 0;
     }
 }
@@ -66,7 +66,7 @@ static void Yield(std::unique_lock<std::mutex>& lock, WdAt where)
     for (;;) {
         if (s_draining && where != WD_IDLE)
             return;
-        if (where == WD_IDLE && (s_quit || (s_draining && !s_incoming && s_posted.empty())))
+        if (where == WD_IDLE && (s_quit || (s_draining && s_posted.empty())))
             return;
         if (s_turn && s_budget > 0 && Allowed(where)) {
             --s_budget;
@@ -77,22 +77,9 @@ static void Yield(std::unique_lock<std::mutex>& lock, WdAt where)
         s_cv.wait(lock, [&] {
             return s_quit || s_draining || (s_turn && s_budget > 0 && Allowed(where));
         });
-        if (where == WD_IDLE && s_draining && (s_incoming || !s_posted.empty()))
+        if (where == WD_IDLE && s_draining && !s_posted.empty())
             return;
     }
-}
-
-// A sent request delivered while the worker waits in a send: the real
-// worker's rules park it (a transfer runs) or carry it out.
-static void TakeIncoming(std::unique_lock<std::mutex>& lock)
-{
-    unsigned command = s_incoming;
-    s_incoming = 0;
-    lock.unlock();
-    WorkerPortRequest(command);
-    lock.lock();
-    s_answered = 1;
-    s_cv.notify_all();
 }
 
 static void SendHook()
@@ -101,8 +88,6 @@ static void SendHook()
         return;
     std::unique_lock<std::mutex> lock(s_m);
     Yield(lock, WD_SEND);
-    if (s_incoming)
-        TakeIncoming(lock);
 }
 
 static int Grant(std::unique_lock<std::mutex>& lock, int steps, int pumping, int ui_busy);
@@ -147,8 +132,7 @@ static void RunOnUi(void (*handler)())
 static void SendAfterPortChange() { RunOnUi(s_after_port_change); }
 static void SendAfterTransfer() { RunOnUi(s_after_transfer); }
 
-// A transfer counts as outstanding until the transfer itself returns; the
-// parked requests served after it belong to no flash.
+// A transfer counts as outstanding until the transfer itself returns.
 static void RunTransfer()
 {
     s_transfer();
@@ -162,17 +146,14 @@ static void WorkerMain()
     std::unique_lock<std::mutex> lock(s_m);
     for (;;) {
         Yield(lock, WD_IDLE);
-        if (s_incoming) {  // sent requests come before posted ones
-            TakeIncoming(lock);
-        } else if (!s_posted.empty()) {
-            unsigned command = s_posted.front();
+        if (!s_posted.empty()) {
+            Posted p = s_posted.front();
             s_posted.pop_front();
             lock.unlock();
-            void (*after)() = s_after_port_change ? SendAfterPortChange : nullptr;
-            if (command)
-                WorkerRunPostedRequest(command, after);
+            if (p.command)
+                WorkerRunPortChange(p.command, p.com, s_after_port_change ? SendAfterPortChange : nullptr);
             else
-                WorkerRunTransfer(RunTransfer, after, s_after_transfer ? SendAfterTransfer : nullptr);
+                WorkerRunTransfer(RunTransfer, s_after_transfer ? SendAfterTransfer : nullptr);
             lock.lock();
         } else if (s_quit || s_draining) {
             break;
@@ -197,11 +178,8 @@ void WdStart(void (*transfer)(), void (*after_port_change)(), void (*after_trans
         s_in_action = 0;
         s_switches = 0;
         s_at = WD_IDLE;
-        s_incoming = 0;
-        s_answered = 0;
         s_posted.clear();
         s_outstanding = 0;
-        s_ui_hung = 0;
     }
     g_view_send_hook = SendHook;
     g_shared_access_hook = SharedHook;
@@ -287,13 +265,6 @@ int WdQueued()
     return (int)s_posted.size();
 }
 
-int WdUiHung()
-{
-    std::lock_guard<std::mutex> lock(s_m);
-    return s_ui_hung;
-}
-
-void WdSetSleepSteps(int (*steps)()) { s_sleep_steps = steps; }
 void WdSetSwitchSteps(int (*steps)(int conflict)) { s_switch_steps = steps; }
 void WdAction(int inside) { s_in_action = inside; }
 
@@ -319,43 +290,22 @@ void WdStuck()
 }
 
 
-// ---- The product's port worker requests, as the front panel makes them ----
+// ---- The platform half of the port worker, as the front panel reaches it ----
 
-static void SendRequest(unsigned command)
+int PostPortChange(unsigned command, int com)
 {
-    std::unique_lock<std::mutex> lock(s_m);
-    s_incoming = command;
-    s_answered = 0;
-    // The UI thread waits in SendMessage, serving the worker's sends.
-    while (!s_answered) {
-        if (s_at == WD_STUCK || s_draining) {
-            // The real user-interface thread would wait here for ever.
-            s_ui_hung = 1;
-            s_incoming = 0;
-            return;
-        }
-        Grant(lock, 1, 1, 0);
-    }
+    std::lock_guard<std::mutex> lock(s_m);
+    s_posted.push_back({command, com});
+    return 1;
 }
-
-void RequestPortOpen() { SendRequest(ID_COM_OPEN); }
-void RequestPortClose() { SendRequest(ID_COM_CLOSE); }
 
 void RequestTransfer()
 {
     std::lock_guard<std::mutex> lock(s_m);
-    s_posted.push_back(0);
+    s_posted.push_back({0, 0});
     ++s_outstanding;
 }
 
-void PostPortRequest(unsigned command)
-{
-    std::lock_guard<std::mutex> lock(s_m);
-    s_posted.push_back(command);
-}
-
-void SleepMs(unsigned)
-{
-    std::unique_lock<std::mutex> lock(s_m);
-    Grant(lock, s_sleep_steps ? s_sleep_steps() : 0, 0, 1);
-}
+// The pause after an open or close: time passes on the worker, a point
+// where the test may hold it.
+void WorkerPause(unsigned) { WdIoPoint(); }

@@ -1,18 +1,18 @@
 // worker_double: a port worker for native tests that keeps the real
 // worker's ordering rules while the test decides every interleaving.
 //
-// One worker thread takes posted transfers in order and serves sent open
-// and close requests through the product's own rules (WorkerPortRequest,
+// One worker thread takes what the panel posts (transfers, opens and
+// closes) in order, through the product's own rules (WorkerRunPortChange,
 // WorkerRunTransfer, port_worker.cpp). It runs only when the test lets it,
 // and stops at each yield point: a view operation (a synchronous send to the
 // user-interface thread, seen through g_view_send_hook), a serial write or
-// read (the link calls WdIoPoint), an access to a shared value (seen
-// through g_shared_access_hook), or waiting for work. As on Win32:
+// read or a moment of a slow open (the link calls WdIoPoint), the pause
+// after an open or close, an access to a shared value (seen through
+// g_shared_access_hook), or waiting for work. As on Win32:
 // - a send completes only while the user-interface side pumps: between
-//   actions, while it waits in a sent request of its own, or in a modal
-//   dialog; during SleepMs the worker goes on with all but its sends;
-// - a sent request reaches the worker only when it waits for work or in one
-//   of its own sends (where a running transfer parks it);
+//   actions, or in a modal dialog;
+// - posted work is taken only when the worker waits for work, never inside
+//   a transfer or a port change;
 // - while the user-interface side is inside an action, every shared value
 //   it touches is a point where the test may hand the worker a few steps
 //   (its I/O, its shared accesses, taking posted work, but no send: the
@@ -24,14 +24,14 @@
 
 enum WdAt {
     WD_IDLE,   // waiting for a request or a transfer
-    WD_IO,     // before a serial write or read
+    WD_IO,     // before a serial write or read, or pausing
     WD_SEND,   // in a send to the user-interface thread
     WD_STUCK,  // in a write that never returns
     WD_SHARED, // before an access to a shared value
 };
 
-// Starts a worker whose transfer is `transfer`, with `after_port_change` and
-// `after_transfer` for WorkerRunTransfer (sent to the user-interface side,
+// Starts a worker whose transfer is `transfer`, with `after_port_change` for
+// WorkerRunPortChange and `after_transfer` for WorkerRunTransfer (sent to the user-interface side,
 // as on Win32; each runs whole, its keep-awake calls counting for the
 // calling thread, which plays the user-interface thread). Installs the view
 // send hook and the shared access hook.
@@ -53,10 +53,6 @@ void WdDeliverSends();     // pumps until the worker no longer waits in a send
 WdAt WdWhere();
 int  WdOutstanding();      // transfers posted and not yet returned
 int  WdQueued();           // posted transfers and port requests not yet taken
-int  WdUiHung();           // 1 once a sent request met a worker that can never take it
-// The number of steps the worker may take during one SleepMs; set by the
-// test (a fake clock: no time passes).
-void WdSetSleepSteps(int (*steps)());
 // Between WdAction(1) and WdAction(0) the user-interface side is inside an
 // action: before each of its shared accesses, `steps` (set by the test) says
 // how many steps the worker takes right there, 0 for none. `conflict` is 1
@@ -66,5 +62,5 @@ void WdAction(int inside);
 int  WdSwitches();         // switches inside actions in which the worker moved
 
 // Link side, on the worker thread.
-void WdIoPoint();          // before each serial write or read
+void WdIoPoint();          // before each serial write or read, and while an open takes long
 void WdStuck();            // a write that never returns; comes back only when draining
