@@ -4,6 +4,13 @@
 // folder named in any language can be chosen and opened: the ANSI dialog
 // turns letters outside the code page into '?'. The path reaches the loader
 // as UTF-8.
+//
+// The dialog moves the process's current directory to the folder it
+// browsed (OFN_NOCHANGEDIR does not stop that for an open dialog), and a
+// process holds its current directory: a USB stick holding the image could
+// not be ejected nor its folder renamed while the tool runs. The directory
+// is put back as it was as soon as the dialog returns, whatever the user
+// chose.
 #include "firmware_image.h"
 
 #include <windows.h>
@@ -27,6 +34,7 @@ static wchar_t s_file_name[OPEN_NAME_CHARS];
 static wchar_t s_file_title[OPEN_NAME_CHARS];
 static wchar_t s_initial_dir[1];
 static char s_path_utf8[OPEN_NAME_CHARS * UTF8_BYTES_PER_CHAR];
+static wchar_t s_current_dir[OPEN_NAME_CHARS];  // before the dialog
 
 int OpenFirmwareFile(void* owner)
 {
@@ -46,8 +54,12 @@ int OpenFirmwareFile(void* owner)
     s_request.lpstrTitle = L"Open";
     s_request.Flags = OPEN_FLAGS;
 
+    DWORD kept = GetCurrentDirectoryW(OPEN_NAME_CHARS, s_current_dir);
+    BOOL chosen = GetOpenFileNameW(&s_request);
+    if (kept > 0 && kept < OPEN_NAME_CHARS)
+        SetCurrentDirectoryW(s_current_dir);
     // Cancelled (or the dialog failed): nothing shown, the image held stays.
-    if (!GetOpenFileNameW(&s_request))
+    if (!chosen)
         return 0;
     // The buffer holds any path the dialog can return; a failed conversion
     // leaves an empty path, which the loader refuses as unopenable.
