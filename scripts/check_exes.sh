@@ -9,7 +9,11 @@
 # - an icon (first icon group, id 1) and a version record;
 # - the hardening: ASLR with a relocation section (and high-entropy ASLR on
 #   64-bit), DEP, the stack protector and the checked calls linked;
-# - no time stamp in the PE header (reproducible builds).
+# - no time stamp in the PE header (reproducible builds);
+# - the DLL search limited by the first constructor the C runtime runs, before
+#   the stack protector's (which loads the crypto API's DLLs) and every other:
+#   only libgcc's frame registration comes earlier, and it loads nothing (it
+#   looks for a libgcc DLL already loaded, and a static exe has none).
 set -euo pipefail
 here=$(dirname "$0")
 known='^(advapi32|comdlg32|gdi32|imm32|kernel32|msvcrt|ole32|oleaut32|psapi|setupapi|shell32|shlwapi|user32|ws2_32)\.dll$'
@@ -51,7 +55,11 @@ check() {  # check EXE FORMAT
   grep -Eq ' _?__stack_chk_fail$' <<<"$symbols" || fail "$exe" "stack protector not linked"
   grep -Eq ' _?__chk_fail$' <<<"$symbols" || fail "$exe" "checked calls (_FORTIFY_SOURCE) not linked"
 
-  echo "ok: $exe ($want; imports: $(echo $dlls | tr '\n' ' '); manifest, icon, version record, ASLR, DEP, stack protector)"
+  local ctors
+  ctors=$(python3 "$here/pe_ctors.py" "$exe" | grep -v 'register_frame_ctor$' | head -1)
+  grep -q 'SearchDllsInSystemFolderOnly' <<<"$ctors" || fail "$exe" "the first constructor is $ctors, not the DLL search limit"
+
+  echo "ok: $exe ($want; imports: $(echo $dlls | tr '\n' ' '); manifest, icon, version record, ASLR, DEP, stack protector, DLL search limited first)"
 }
 for t in brannik vessamo; do
   check "$1/$t/$t.exe" pei-i386
