@@ -28,6 +28,7 @@ import time
 WINE = '/usr/lib/wine/wine64'
 WINESERVER = '/usr/lib/wine/wineserver'
 SERIALCOMM = r'HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+PORTS_CLASS = '{4d36e978-e325-11ce-bfc1-08002be10318}'  # SetupAPI's class of COM and LPT ports
 
 BRANNIK_TITLE = 'Tarvel Brannik'
 VESSAMO_TITLE = 'Vessamo'
@@ -185,6 +186,21 @@ class Driver:
     def alive(self):
         return self.cmd('alive') == '1'
 
+    def answers(self, ms=1000):
+        """WM_NULL to every top-level window of the current panel's process,
+        each waited for up to MS ms, as Windows sends a broadcast or the
+        session-end query: [(class, milliseconds or None when hung)]."""
+        words = self.cmd('answers %d' % ms, timeout=60).split()
+        found = []
+        for word in words[1:]:
+            cls, took = word.rsplit(':', 1)
+            found.append((cls, None if took == 'hung' else int(took)))
+        return found
+
+    def cwd(self):
+        """The current directory of the current panel's process."""
+        return bytes.fromhex(self.cmd('cwd')).decode('utf-8')
+
     def gone(self, ms=10000):
         return self.cmd('gone %d' % ms, timeout=ms / 1000 + 30) == '1'
 
@@ -223,7 +239,13 @@ class Driver:
         return self.cmd('pick %d %d' % (cid, index))
 
     def pick_text(self, cid, entry):
-        return self.pick(cid, self.items(cid).index(entry))
+        """Picks ENTRY: "COM 3" stands for that port's entry whether or not
+        a device name follows it ("COM 3 (USB-SERIAL CH340)")."""
+        items = self.items(cid)
+        for i, item in enumerate(items):
+            if item == entry or item.startswith(entry + ' ('):
+                return self.pick(cid, i)
+        raise DriverError('no entry %r among %r' % (entry, items))
 
     def progress(self, cid=IDC_PROGRESS):
         return tuple(int(v) for v in self.cmd('progress %d' % cid).split())
@@ -265,6 +287,26 @@ class Driver:
         """WM_DEVICECHANGE to the tool's main window: 'arrival' or 'removal'
         of COM<port>, or 'nodes' (DBT_DEVNODES_CHANGED)."""
         return self.cmd('devchange %s %d %s' % (event, port, title))
+
+    def drop_open(self, cid=IDC_COMPORT):
+        return self.cmd('dropopen %d' % cid)
+
+    def drop_close(self, cid=IDC_COMPORT):
+        return self.cmd('dropclose %d' % cid)
+
+    def dropped(self, cid=IDC_COMPORT):
+        """The dropped list's width and its screen rectangle."""
+        words = [int(v) for v in self.cmd('dropped %d' % cid).split()]
+        return words[0], words[1:]
+
+    def edit_start(self, cid=IDC_COMPORT):
+        """Where a combo box's text begins in its edit field, in pixels:
+        negative when the field shows the end of a long entry."""
+        return int(self.cmd('editstart %d' % cid))
+
+    def relist_us(self, n, cid=IDC_COMPORT):
+        """Microseconds per drop of the list (each lists the ports anew)."""
+        return int(self.cmd('relist %d %d' % (cid, n), timeout=120))
 
     def open_cancel(self, ms=15000):
         return self.cmd('opencancel %d' % ms, timeout=ms / 1000 + 30)
@@ -388,6 +430,16 @@ class Session:
         """What a serial driver does as its adapter arrives: the port's name
         under SERIALCOMM (the link must exist already)."""
         self._reg('add', SERIALCOMM, '/v', r'\Device\ZelSim' + port[3:], '/d', port.upper())
+
+    def device_record(self, port, name, bus='USB', device='VID_1A86&PID_7523', instance=None):
+        """What a driver's installation writes for its port's device: the
+        record SetupAPI lists as a present Ports device, named NAME, for
+        PORT ("com3")."""
+        key = r'HKLM\SYSTEM\CurrentControlSet\Enum\%s\%s\%s' % (bus, device, instance or 'ZelSim' + port[3:])
+        self._reg('add', key, '/v', 'ClassGUID', '/d', PORTS_CLASS)
+        self._reg('add', key, '/v', 'FriendlyName', '/d', name)
+        self._reg('add', key + r'\Device Parameters', '/v', 'PortName', '/d', port.upper())
+        return key
 
     def withdraw(self, port):
         """An adapter pulled: its SERIALCOMM value and its link go."""

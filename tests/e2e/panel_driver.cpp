@@ -15,7 +15,15 @@
 //   panel TITLE        wait for the front panel titled TITLE, make it current
 //   main TITLE         1 when a main window (main32Boot) titled TITLE exists
 //   worker MS          wait up to MS ms for the port worker's window of the
-//                      current panel's process; 1 when it exists
+//                      current panel's process (a top-level or a
+//                      message-only window); 1 when it exists
+//   answers MS         WM_NULL sent to every top-level window of the current
+//                      panel's process, as Windows sends a broadcast or the
+//                      session-end query, each waited for up to MS ms: the
+//                      count, then CLASS:MS for each window (CLASS:hung for
+//                      one that did not answer)
+//   cwd                the current directory of the current panel's process,
+//                      as its process parameters hold it (hex UTF-8)
 //   alive              1 while the current panel exists
 //   gone MS            wait up to MS ms for the current panel to go away
 //   rect               screen rectangle of the current panel
@@ -26,6 +34,13 @@
 //   cursel ID          current selection of a combo box
 //   pick ID INDEX      select an entry as a user would (CBN_SELCHANGE)
 //   drop ID            drop a combo box's list down and close it (CBN_DROPDOWN)
+//   dropopen ID        drop the list down and leave it so; dropclose ID closes it
+//   dropped ID         the dropped list's width and its screen rectangle
+//   editstart ID       where the first character of a combo box's edit field
+//                      stands, in the field's client pixels (negative when
+//                      the field is scrolled past it)
+//   relist ID N        drop the list down and close it N times: microseconds
+//                      per drop (each makes the tool list the ports anew)
 //   devchange EVENT N TITLE
 //                      WM_DEVICECHANGE to the main window titled TITLE, as
 //                      Windows broadcasts it: EVENT "arrival" or "removal"
@@ -216,22 +231,110 @@ HWND BoxText(HWND box) {
   return t;
 }
 
-struct WorkerArgs {
+// A top-level window of class CLS of process PID (visible ones only when
+// asked).
+struct ProcessWindowArgs {
   DWORD pid;
+  const char* cls;
+  int need_visible;
   HWND found;
 };
 
-BOOL CALLBACK FindWorker(HWND h, LPARAM lp) {
-  WorkerArgs* a = reinterpret_cast<WorkerArgs*>(lp);
+BOOL CALLBACK FindProcessWindow(HWND h, LPARAM lp) {
+  ProcessWindowArgs* a = reinterpret_cast<ProcessWindowArgs*>(lp);
   char cls[64];
   ClassOf(h, cls, sizeof cls);
   DWORD pid = 0;
   GetWindowThreadProcessId(h, &pid);
-  if (pid == a->pid && strcmp(cls, "comport32loader") == 0) {
+  if (pid == a->pid && strcmp(cls, a->cls) == 0 && (!a->need_visible || IsWindowVisible(h))) {
     a->found = h;
     return FALSE;
   }
   return TRUE;
+}
+
+HWND ProcessWindow(DWORD pid, const char* cls, int need_visible) {
+  ProcessWindowArgs a = {pid, cls, need_visible, nullptr};
+  EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&a));
+  return a.found;
+}
+
+// The worker's window: among the top-level windows, or among the
+// message-only ones, which EnumWindows does not list.
+HWND FindWorkerWindow(DWORD pid) {
+  HWND found = ProcessWindow(pid, "comport32loader", 0);
+  for (HWND h = nullptr; !found && (h = FindWindowExA(HWND_MESSAGE, h, "comport32loader", nullptr));) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(h, &owner);
+    if (owner == pid) found = h;
+  }
+  return found;
+}
+
+struct AnswerArgs {
+  DWORD pid;
+  UINT ms;
+  int count;
+  char report[2048];
+};
+
+// One top-level window of the process: does it take a sent message?
+BOOL CALLBACK AskTop(HWND h, LPARAM lp) {
+  AnswerArgs* a = reinterpret_cast<AnswerArgs*>(lp);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  if (pid != a->pid) return TRUE;
+  char cls[64];
+  ClassOf(h, cls, sizeof cls);
+  DWORD_PTR r = 0;
+  DWORD began = GetTickCount();
+  LRESULT ok = SendMessageTimeoutA(h, WM_NULL, 0, 0, SMTO_NORMAL, a->ms, &r);
+  char one[96];
+  if (ok)
+    snprintf(one, sizeof one, " %s:%lu", cls, (unsigned long)(GetTickCount() - began));
+  else
+    snprintf(one, sizeof one, " %s:hung", cls);
+  ++a->count;
+  strncat(a->report, one, sizeof a->report - strlen(a->report) - 1);
+  return TRUE;
+}
+
+// The current directory a process holds, read from its process parameters
+// (PEB -> RTL_USER_PROCESS_PARAMETERS -> CurrentDirectory.DosPath); the
+// driver and the tool are of one bitness.
+typedef LONG(WINAPI* QueryProcessFn)(HANDLE, int, PVOID, ULONG, PULONG);
+struct BasicInfo {
+  LONG_PTR exit_status;
+  void* peb;
+  ULONG_PTR affinity, priority, pid, parent;
+};
+const size_t PEB_PARAMETERS = sizeof(void*) == 8 ? 0x20 : 0x10;
+const size_t PARAMETERS_CURDIR = sizeof(void*) == 8 ? 0x38 : 0x24;
+
+int ReadCurrentDirectory(DWORD pid, wchar_t* out, size_t chars) {
+  QueryProcessFn query = reinterpret_cast<QueryProcessFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess")));
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+  if (!query || !process) {
+    if (process) CloseHandle(process);
+    return 0;
+  }
+  BasicInfo info = {};
+  void* parameters = nullptr;
+  struct {
+    USHORT length, maximum;
+    wchar_t* buffer;
+  } path = {};
+  int ok = query(process, 0, &info, sizeof info, nullptr) == 0 &&
+           ReadProcessMemory(process, static_cast<char*>(info.peb) + PEB_PARAMETERS, &parameters,
+                             sizeof parameters, nullptr) &&
+           ReadProcessMemory(process, static_cast<char*>(parameters) + PARAMETERS_CURDIR, &path, sizeof path,
+                             nullptr) &&
+           path.length / sizeof(wchar_t) < chars &&
+           ReadProcessMemory(process, path.buffer, out, path.length, nullptr);
+  if (ok) out[path.length / sizeof(wchar_t)] = 0;
+  CloseHandle(process);
+  return ok;
 }
 
 BOOL CALLBACK ListTop(HWND h, LPARAM) {
@@ -275,15 +378,31 @@ void Run(char* line) {
     Answer("ok %d", a.found ? 1 : 0);
   } else if (strcmp(cmd, "worker") == 0) {
     if (!g_panel) { Answer("err no panel"); return; }
-    WorkerArgs a = {0, nullptr};
-    GetWindowThreadProcessId(g_panel, &a.pid);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(g_panel, &pid);
     int ms = atoi(arg);
+    HWND found = nullptr;
     for (int waited = 0;; waited += POLL_MS) {
-      EnumWindows(FindWorker, reinterpret_cast<LPARAM>(&a));
-      if (a.found || waited >= ms) break;
+      found = FindWorkerWindow(pid);
+      if (found || waited >= ms) break;
       Sleep(POLL_MS);
     }
-    Answer("ok %d", a.found ? 1 : 0);
+    Answer("ok %d", found ? 1 : 0);
+  } else if (strcmp(cmd, "answers") == 0) {
+    AnswerArgs a = {};
+    if (!g_panel || !GetWindowThreadProcessId(g_panel, &a.pid)) { Answer("err no panel"); return; }
+    a.ms = static_cast<UINT>(atoi(arg));
+    EnumWindows(AskTop, reinterpret_cast<LPARAM>(&a));
+    Answer("ok %d%s", a.count, a.report);
+  } else if (strcmp(cmd, "cwd") == 0) {
+    DWORD pid = 0;
+    if (!g_panel || !GetWindowThreadProcessId(g_panel, &pid)) { Answer("err no panel"); return; }
+    wchar_t dir[1024];
+    if (!ReadCurrentDirectory(pid, dir, 1024)) { Answer("err cannot read %lu", GetLastError()); return; }
+    fputs("ok", stdout);
+    AnswerUtf8Word(dir);
+    fputc('\n', stdout);
+    fflush(stdout);
   } else if (strcmp(cmd, "alive") == 0) {
     Answer("ok %d", g_panel && IsWindow(g_panel) ? 1 : 0);
   } else if (strcmp(cmd, "gone") == 0) {
@@ -344,6 +463,48 @@ void Run(char* line) {
       return;
     }
     Answer("ok");
+  } else if (strcmp(cmd, "dropopen") == 0 || strcmp(cmd, "dropclose") == 0) {
+    HWND c = Control(arg);
+    if (!c) { Answer("err no control"); return; }
+    if (!Send(c, CB_SHOWDROPDOWN, strcmp(cmd, "dropopen") == 0, 0, nullptr)) { Answer("err timeout"); return; }
+    Answer("ok");
+  } else if (strcmp(cmd, "dropped") == 0) {
+    HWND c = Control(arg);
+    if (!c) { Answer("err no control"); return; }
+    LRESULT width = 0;
+    if (!Send(c, CB_GETDROPPEDWIDTH, 0, 0, &width)) { Answer("err timeout"); return; }
+    // A rectangle asked for by message would not travel back across
+    // processes: the list's own window (a visible top-level "ComboLBox" of
+    // the tool's process) gives the place.
+    DWORD pid = 0;
+    GetWindowThreadProcessId(c, &pid);
+    HWND list = ProcessWindow(pid, "ComboLBox", 1);
+    RECT r = {};
+    if (list) GetWindowRect(list, &r);
+    Answer("ok %d %ld %ld %ld %ld", (int)width, r.left, r.top, r.right, r.bottom);
+  } else if (strcmp(cmd, "editstart") == 0) {
+    HWND c = Control(arg);
+    HWND edit = c ? FindWindowExA(c, nullptr, "Edit", nullptr) : nullptr;
+    if (!edit) { Answer("err no edit field"); return; }
+    LRESULT at = 0;
+    if (!Send(edit, EM_POSFROMCHAR, 0, 0, &at)) { Answer("err timeout"); return; }
+    Answer("ok %d", (int)(short)LOWORD(at));
+  } else if (strcmp(cmd, "relist") == 0) {
+    char* times = SplitWord(arg);
+    HWND c = Control(arg);
+    int n = atoi(times);
+    if (!c || n < 1) { Answer("err no control"); return; }
+    LARGE_INTEGER f, t0, t1;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&t0);
+    for (int i = 0; i < n; i++) {
+      if (!Send(c, CB_SHOWDROPDOWN, TRUE, 0, nullptr) || !Send(c, CB_SHOWDROPDOWN, FALSE, 0, nullptr)) {
+        Answer("err timeout");
+        return;
+      }
+    }
+    QueryPerformanceCounter(&t1);
+    Answer("ok %lld", (long long)((t1.QuadPart - t0.QuadPart) * 1000000 / f.QuadPart / n));
   } else if (strcmp(cmd, "devchange") == 0) {
     char* number = SplitWord(arg);
     char* title = SplitWord(number);

@@ -116,6 +116,15 @@ class SessionTest(unittest.TestCase):
         self.assertEqual(read(code_out), code)
         self.assertEqual(read(eeprom_out), eeprom)
 
+    def assertAllAnswer(self, when):
+        """Every top-level window of the current panel's process takes a
+        sent message within a second, as a broadcast or the session-end
+        query needs: a window that does not is what Windows counts as hung."""
+        answers = self.d.answers(1000)
+        self.assertTrue(answers, when)
+        late = [(cls, ms) for cls, ms in answers if ms is None or ms > 1000]
+        self.assertEqual(late, [], '%s: %s' % (when, answers))
+
     def assertStays(self, get, expected, seconds=1.0):
         """The value stays as expected for a while (nothing happens later)."""
         deadline = time.monotonic() + seconds
@@ -133,7 +142,7 @@ class StartupTest(SessionTest):
         self.assertIn('COM 3', items)
         numbers = [int(x.split()[1]) for x in items[1:]]
         self.assertEqual(numbers, sorted(numbers))
-        self.assertTrue(all(re.fullmatch(r'COM \d+', x) for x in items[1:]), items)
+        self.assertTrue(all(re.fullmatch(r'COM \d+( \(.+\))?', x) for x in items[1:]), items)
         self.assertEqual(d.cursel(IDC_COMPORT), 0)
         self.assertEqual(d.progress(), (0, 2048, 0))
         self.assertEqual(d.enabled(IDC_PROGRESS), progress_enabled)
@@ -263,6 +272,18 @@ class VessamoTransferTest(SessionTest):
                       if l.split(' ', 2)[1:2] == ['!']]
         self.assertEqual(violations, [])
 
+    def test_every_window_answers_while_a_device_is_slow_to_answer(self):
+        self.start(3, '--reply-delay-ms', '1200')
+        self.assertAllAnswer('idle')
+        self.d.click(IDC_FLASHEEPROM)
+        self.d.wait_log(lambda l: l.endswith(WRITING))
+        time.sleep(0.3)
+        self.assertAllAnswer('waiting for the reply to block 0')
+        log = self.d.wait_log(lambda l: l.endswith(WRITE_OK) or 'i = ' in l, 30)
+        self.assertTrue(log.endswith(WRITE_OK), log)
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        self.assertEqual(read(self.out), self.data)
+
     def test_reply_faults_each_log_their_line_and_keep_progress(self):
         # (fault, expected log tail, progress position): one tool, a new
         # devsim per case, the port picked again each time.
@@ -365,9 +386,18 @@ class BrannikTest(SessionTest):
 
     def load(self, path):
         before = self.d.log()
+        cwd = self.d.cwd()
         self.d.click(IDC_OPENFILE)
         self.d.open_file(path)
+        self.assertDialogLeftCwd(cwd)
         return before
+
+    def assertDialogLeftCwd(self, cwd):
+        """Once the open-file dialog has closed, the tool's current directory
+        is CWD again: on Windows a process holds its current directory, and
+        one left in the image's folder keeps a USB stick from being ejected."""
+        h.wait_for(lambda: self.d.has_box('Open'), lambda up: not up, 10, 'the open-file dialog closed')
+        self.assertEqual(self.d.cwd(), cwd)
 
     def ready(self, *devsim_args):
         self.dev = self.s.devsim('boot-monitor', *devsim_args)
@@ -407,6 +437,7 @@ class BrannikTest(SessionTest):
         self.assertTrue(self.d.alive())
         h.wait_for(self.d.progress, lambda p: p[1] == 384 and p[2] > 0, 60, 'programming phase')
         self.assertEqual(self.panel_state(), ('Stop Flash', False, False, False))
+        self.assertAllAnswer('programming')
         log = self.d.wait_log(lambda l: l.endswith(FINAL_PROMPT), 180)
         self.assertEqual(log, OPENED_COM3 + CODE_LOADED + PROMPTS + IDENTIFIED % '2.7' +
                          ERASING + DONE + PROGRAMMING + DONE + WRITING_EEPROM + DONE + FINAL_PROMPT)
@@ -506,6 +537,13 @@ class BrannikTest(SessionTest):
         self.d.wait_log(lambda l: l.endswith(PROMPTS), 10)
         self.assertEqual(self.panel_state(), self.STARTED)
         time.sleep(0.5)
+        self.assertAllAnswer('probing')
+        # A log-off asked meanwhile is refused at once, not after a wait
+        # for a window that does not answer.
+        began = time.monotonic()
+        self.s.end_session()
+        self.assertLess(time.monotonic() - began, 1.5)
+        self.assertTrue(self.d.alive())
         self.d.click(IDC_STARTFLASH)
         h.wait_for(self.panel_state, lambda s: s == self.IDLE, 5, 'idle after Stop Flash')
         self.assertStays(self.d.log, OPENED_COM3 + CODE_LOADED + PROMPTS, 1.0)
@@ -631,8 +669,10 @@ class BrannikTest(SessionTest):
         self.ready()
         d = self.d
         log = d.log()
+        cwd = d.cwd()
         d.click(IDC_OPENFILE)
         d.open_cancel()
+        self.assertDialogLeftCwd(cwd)
         self.assertStays(d.log, log, 0.6)
         self.assertEqual(self.panel_state(), self.IDLE)
         bad = os.path.join(self.s.dir, 'short.zel')
@@ -965,7 +1005,86 @@ class PortListTest(SessionTest):
         self.assertEqual(self.d.cursel(IDC_COMPORT), 0)
 
 
-ALL = [StartupTest, PortPickTest, PortListTest, VessamoTransferTest, BrannikTest, FolderNamesRussianTest, FolderNamesEnglishTest,
+class PortNamesTest(SessionTest):
+    """The picker names each port's device as Device Manager does, from the
+    records drivers write, under the English locale: a USB adapter, a
+    Bluetooth link as a Russian Windows names it, a port without a record,
+    and an adapter plugged in while the tool runs. Under this locale the
+    log's Cyrillic reads back from outside as '?': what the devices received
+    tells the result."""
+    lang = 'en_US.UTF-8'
+    USB = 'USB-SERIAL CH340'
+    BLUETOOTH = 'Стандартный последовательный порт по соединению Bluetooth'
+    LATE = 'Silicon Labs CP210x USB to UART Bridge'
+
+    def test_entries_name_their_devices_and_named_entries_write_and_flash(self):
+        code_out, eeprom_out, out = (os.path.join(self.s.dir, n) for n in ('code.bin', 'eeprom.bin', 'out.bin'))
+        self.s.devsim('boot-monitor', '--code-out', code_out, '--eeprom-out', eeprom_out, port='com3')
+        self.s.device_record('com3', self.USB + ' (COM3)')
+        writer = self.s.devsim('eeprom', '--blocks', '16', '--once', '--eeprom-out', out, port='com5')
+        self.s.device_record('com5', self.BLUETOOTH + ' (COM5)', bus='BTHENUM',
+                             device='{00001101-0000-1000-8000-00805f9b34fb}_LOCALMFG&0002', instance='7&1a2b3c4d&0&0')
+        self.s.devsim('eeprom', port='com9')  # no record
+        data = pattern(16, 2)
+        self.s.vessamo(data)
+        items = self.d.items(IDC_COMPORT)
+        for entry in ('COM 3 (%s)' % self.USB, 'COM 5 (%s)' % self.BLUETOOTH, 'COM 9'):
+            self.assertIn(entry, items)
+        self.assertDroppedListFits()
+        self.shoot_dropped('vessamo')
+        self.d.pick_text(IDC_COMPORT, 'COM 5 (%s)' % self.BLUETOOTH)
+        self.d.wait_log(lambda l: l.endswith(' COM5\n'))
+        # The closed picker shows the start of the long entry picked.
+        h.wait_for(self.d.edit_start, lambda x: x >= 0, 5, 'the entry shown from its start')
+        self.d.click(IDC_FLASHEEPROM)
+        self.assertEqual(h.wait_exit(writer.proc, 30), 0, writer.stderr)
+        self.assertEqual(read(out), data)
+
+        # brannik: an adapter plugged in while it runs shows its name; a
+        # flash through the named entry of the bench's adapter.
+        self.s.brannik()
+        self.s.devsim('eeprom', port='com8')
+        self.s.device_record('com8', self.LATE + ' (COM8)', device='VID_10C4&PID_EA60')
+        self.d.device_change(BRANNIK_TITLE, 'arrival', 8)
+        self.assertIn('COM 8 (%s)' % self.LATE, self.d.items(IDC_COMPORT))
+        self.shoot_dropped('brannik')
+        self.d.pick_text(IDC_COMPORT, 'COM 3 (%s)' % self.USB)
+        self.d.wait_log(lambda l: l.endswith(' COM3\n'))
+        zel = os.path.join(self.s.dir, 'fw.zel')
+        code, eeprom = make_zel(zel, 8)
+        self.d.click(IDC_OPENFILE)
+        self.d.open_file(zel)
+        h.wait_for(lambda: self.d.enabled(IDC_STARTFLASH), bool, 15, 'Start Flash enabled')
+        self.d.click(IDC_STARTFLASH)
+        h.wait_for(self.d.progress, lambda p: p[1] == 128 and p[2] == 0 and self.d.enabled(IDC_STARTFLASH), 180,
+                   'the flash at its end')
+        self.assertEqual(read(code_out), code)
+        self.assertEqual(read(eeprom_out), eeprom)
+
+    def assertDroppedListFits(self):
+        """The dropped list is as wide as its widest entry, within the screen."""
+        width, _ = self.d.dropped()
+        widest = max(self.d.text_width(96, 8, item) for item in self.d.items(IDC_COMPORT))
+        self.assertGreaterEqual(width, widest)
+        self.assertLessEqual(width, 1024)
+
+    def shoot_dropped(self, tool):
+        """The panel with its list dropped down, for the README."""
+        self.d.drop_open()
+        try:
+            time.sleep(0.4)
+            _, listed = self.d.dropped()
+            panel = self.d.rect()
+            if SCREENSHOTS and listed[2] > listed[0]:
+                os.makedirs(SCREENSHOTS, exist_ok=True)
+                whole = [min(panel[0], listed[0]), min(panel[1], listed[1]),
+                         max(panel[2], listed[2]), max(panel[3], listed[3])]
+                self.s.screenshot(os.path.join(SCREENSHOTS, '%s-ports.png' % tool), whole)
+        finally:
+            self.d.drop_close()
+
+
+ALL = [StartupTest, PortPickTest, PortListTest, PortNamesTest, VessamoTransferTest, BrannikTest, FolderNamesRussianTest, FolderNamesEnglishTest,
        DownloadsFolderTest, ScreenshotEnglishTest, ScreenshotRussianTest, ScalingTest]
 
 
