@@ -1,5 +1,7 @@
-// line_floor: the design floor of a brannik flash under Wine, for
-// wine_bench.py. Built with the Windows exes, never shipped.
+// line_floor: the design floors of a brannik flash and a vessamo EEPROM
+// write under Wine, for wine_bench.py. Built with the Windows exes, never
+// shipped; it carries the tools' manifest, so its bar is drawn by the same
+// Common Controls 6 as theirs.
 //
 // It does on COM3 exactly the line work of one flash, with brannik's own
 // port settings and link code: open at 115200 8N1 with the 50 ms read
@@ -15,6 +17,12 @@
 // left out. The bar is hidden, so no step is painted; --progress-shown
 // shows it, so that each step is also painted, as on the tool's panel.
 //
+// With --eeprom it does vessamo's line work instead: open at 921600 8N1 with
+// vessamo's read time-outs, then for every block of "zel_eeprom.dat" in the
+// working folder the 133-byte frame and its 15-byte reply, each block
+// acknowledged followed by one synchronous PBM_STEPIT to the shown bar, as
+// vessamo's worker does; no log lines.
+//
 // Exit code 0 when every block was acknowledged, 1 otherwise; one line on
 // stdout says which.
 #include <windows.h>
@@ -23,6 +31,8 @@
 #include <string.h>
 
 #include "boot_monitor.h"
+#include "eeprom_file.h"
+#include "eeprom_writer.h"
 #include "flash_sequence.h"
 #include "serial_port.h"
 #include "tool_profile.h"
@@ -64,6 +74,44 @@ static int RunPhase(unsigned char command, unsigned blocks, unsigned block_bytes
     return 1;
 }
 
+static int WriteEeprom()
+{
+    if (!LoadEepromData())
+        return 0;
+    SetToolProfile(&VESSAMO_PROFILE);
+    g_selected_port.store(FLOOR_COM);
+    if (!OpenComPort()) {
+        printf("COM%d does not open\n", FLOOR_COM);
+        return 0;
+    }
+    PortPurge(g_port.load());
+    // The bar set up as vessamo's transfer sets it, across threads.
+    SendMessageA(s_bar, PBM_SETPOS, 0, 0);
+    SendMessageA(s_bar, PBM_SETRANGE, 0, MAKELPARAM(0, g_eeprom_length / EEPROM_BLOCK_BYTES));
+    SendMessageA(s_bar, PBM_SETSTEP, 1, 0);
+    unsigned char frame[EEPROM_FRAME_BYTES];
+    unsigned char reply[EEPROM_REPLY_BYTES];
+    for (unsigned i = 0; i < (unsigned)g_eeprom_length / EEPROM_BLOCK_BYTES; ++i) {
+        BuildEepromFrame(frame, i, g_eeprom_data + (size_t)i * EEPROM_BLOCK_BYTES);
+        if (!PortWrite(g_port.load(), frame, EEPROM_FRAME_BYTES) ||
+            PortRead(g_port.load(), reply, EEPROM_REPLY_BYTES) != EEPROM_REPLY_BYTES ||
+            reply[0] != EEPROM_FRAME_START || reply[1] != EEPROM_REPLY_WRITTEN) {
+            printf("block %u not acknowledged\n", i);
+            return 0;
+        }
+        SendMessageA(s_bar, PBM_STEPIT, 0, 0);
+    }
+    return 1;
+}
+
+static void StartBar()
+{
+    InitCommonControls();
+    s_bar_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CreateThread(nullptr, 0, BarThread, nullptr, 0, nullptr);
+    WaitForSingleObject(s_bar_ready, INFINITE);
+}
+
 int main(int argc, char** argv)
 {
     static unsigned char code[FLASH_PROGRAM_BLOCKS * FLASH_PROGRAM_BLOCK_BYTES];
@@ -71,13 +119,16 @@ int main(int argc, char** argv)
     memset(code, 0x5A, sizeof code);
     memset(eeprom, 0xA5, sizeof eeprom);
 
-    if (argc > 1 && strcmp(argv[1], "--progress-shown") == 0)
+    if (argc > 1 && (strcmp(argv[1], "--progress-shown") == 0 || strcmp(argv[1], "--eeprom") == 0))
         s_bar_style |= WS_VISIBLE;
-    if (argc > 1 && strncmp(argv[1], "--progress", 10) == 0) {
-        InitCommonControls();
-        s_bar_ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        CreateThread(nullptr, 0, BarThread, nullptr, 0, nullptr);
-        WaitForSingleObject(s_bar_ready, INFINITE);
+    if (argc > 1 && (strncmp(argv[1], "--progress", 10) == 0 || strcmp(argv[1], "--eeprom") == 0))
+        StartBar();
+    if (argc > 1 && strcmp(argv[1], "--eeprom") == 0) {
+        int written = WriteEeprom();
+        if (written)
+            printf("every block acknowledged\n");
+        fflush(stdout);
+        return written ? 0 : 1;
     }
 
     SetToolProfile(&BRANNIK_PROFILE);

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Benchmarks of the real exes under Wine against devsim, both bitnesses.
 
-    wine_bench.py [--build DIR ...] [--devsim PATH] [--spy PATH] [--runs N] [--eeprom-blocks N]
+    wine_bench.py [--build DIR ...] [--before DIR] [--devsim PATH] [--spy PATH] [--runs N]
+                  [--eeprom-blocks N]
 
 With no arguments, after ./run_tests.sh, it takes build/win32 and build/win64
 and build/native/devsim/devsim. For each build (whose exes this machine can
@@ -19,7 +20,13 @@ ru_RU, the build's panel_driver.exe):
                 command exchange and the identify read wait out the 50 ms
                 read time-out, and so does every probe left unanswered
   EEPROM write  vessamo, line time per 128-byte block (transcript) and
-                press-to-"OK !" time
+                press-to-"OK !" time, against its own floor: line_floor.exe
+                --eeprom, the same frames and replies with one synchronous
+                progress step per block to a shown bar
+  port names    start-up of brannik and the time one drop of the port list
+                takes (each lists the ports and reads their device records
+                anew), beside 8 ports with a device record each and beside
+                the same 8 ports with none, runs alternating
   probing CPU   CPU time (user + system, /proc/PID/stat) of the brannik
                 process and of the prefix's wineserver over 5 s of probing
                 for a device that never answers
@@ -29,6 +36,10 @@ ru_RU, the build's panel_driver.exe):
                 floor), and the same with the bar shown, so that each step
                 is painted as on the panel; the flash's line time is printed
                 as a ratio to each
+
+With --before DIR (a build of the same bitness from an earlier commit) the
+earlier exes are measured in the same run, against the same floors: start-up
+(runs alternating with the build's own), the full flash and the EEPROM write.
 
 Prints one line per figure, the ratio lines, and a Markdown table at the
 end. The timings depend on the machine; nothing here asserts a bound.
@@ -109,35 +120,133 @@ def wineserver_pid(prefix):
 SLOW_OPEN_MS = 5000
 
 
-def bench_startup(env, runs, slow_port):
-    out = {}
+def startup_once(env, tool, slow_port):
+    """Seconds from launching TOOL's exe to its front panel being shown."""
+    s = h.Session(env)
+    master = slave = None
+    try:
+        if slow_port:
+            master, slave = os.openpty()
+            s.link_port('com7', os.ttyname(slave))
+            s.slow_open(os.ttyname(slave), SLOW_OPEN_MS)
+        if tool == 'vessamo':
+            with open(os.path.join(s.workdir, 'zel_eeprom.dat'), 'wb') as f:
+                f.write(make_samples.eeprom_data(16))
+        t0 = time.monotonic()
+        s.launch(env.brannik if tool == 'brannik' else env.vessamo)
+        s.driver.panel(h.BRANNIK_TITLE if tool == 'brannik' else h.VESSAMO_TITLE)
+        took = time.monotonic() - t0
+        s.driver.click(IDC_EXIT)
+        s.driver.gone()
+        return took
+    finally:
+        s.close()
+        if master is not None:
+            os.close(master)
+            os.close(slave)
+
+
+def bench_startup(env, runs, slow_port, before=None):
+    """Median start-up per tool; with BEFORE (exes of an earlier build), the
+    same for those, each run of theirs right after one of the build's own."""
+    out, out_before = {}, {}
     for tool in ('brannik', 'vessamo'):
-        times = []
+        times, times_before = [], []
         for _ in range(runs):
-            s = h.Session(env)
-            try:
-                if slow_port:
-                    master, slave = os.openpty()
-                    s.link_port('com7', os.ttyname(slave))
-                    s.slow_open(os.ttyname(slave), SLOW_OPEN_MS)
-                if tool == 'vessamo':
-                    with open(os.path.join(s.workdir, 'zel_eeprom.dat'), 'wb') as f:
-                        f.write(make_samples.eeprom_data(16))
-                t0 = time.monotonic()
-                s.launch(env.brannik if tool == 'brannik' else env.vessamo)
-                s.driver.panel(h.BRANNIK_TITLE if tool == 'brannik' else h.VESSAMO_TITLE)
-                times.append(time.monotonic() - t0)
-                s.driver.click(IDC_EXIT)
-                s.driver.gone()
-            finally:
-                s.close()
-                if slow_port:
-                    os.close(master)
-                    os.close(slave)
+            times.append(startup_once(env, tool, slow_port))
+            if before:
+                with exes(env, before):
+                    times_before.append(startup_once(env, tool, slow_port))
         out[tool] = statistics.median(times)
+        where = ' beside a port slow to open' if slow_port else ''
         print('start-up to shown panel, %s%s: median %.2f s of %d (%s)' %
-              (tool, ' beside a port slow to open' if slow_port else '', out[tool], runs,
-               ', '.join('%.2f' % t for t in times)), flush=True)
+              (tool, where, out[tool], runs, ', '.join('%.2f' % t for t in times)), flush=True)
+        if before:
+            out_before[tool] = statistics.median(times_before)
+            print('start-up to shown panel, %s%s, before: median %.2f s of %d (%s)' %
+                  (tool, where, out_before[tool], runs, ', '.join('%.2f' % t for t in times_before)), flush=True)
+    return (out, out_before) if before else out
+
+
+class exes:
+    """Within the block, ENV's brannik and vessamo are those of BUILD."""
+
+    def __init__(self, env, build):
+        self.env, self.build = env, build
+
+    def __enter__(self):
+        self.kept = self.env.brannik, self.env.vessamo
+        self.env.brannik = os.path.join(self.build, 'brannik', 'brannik.exe')
+        self.env.vessamo = os.path.join(self.build, 'vessamo', 'vessamo.exe')
+
+    def __exit__(self, *exc):
+        self.env.brannik, self.env.vessamo = self.kept
+
+
+NAMED_PORTS = range(3, 11)  # COM3..COM10 for the port-name figures
+RELISTS = 20
+
+
+def named_ports_reg(records):
+    """A .reg text announcing COM3..COM10 (SERIALCOMM) and, with RECORDS,
+    a device record for each as a USB-serial driver writes it."""
+    lines = ['Windows Registry Editor Version 5.00', '', r'[HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM]']
+    lines += [r'"\\Device\\ZelSim%d"="COM%d"' % (n, n) for n in NAMED_PORTS]
+    for n in NAMED_PORTS if records else ():
+        key = r'HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\USB\VID_1A86&PID_7523\ZelSim%d' % n
+        lines += ['', '[%s]' % key, '"ClassGUID"="%s"' % h.PORTS_CLASS, '"FriendlyName"="USB-SERIAL CH340 (COM%d)"' % n,
+                  '', r'[%s\Device Parameters]' % key, '"PortName"="COM%d"' % n]
+    return '\r\n'.join(lines) + '\r\n'
+
+
+def names_once(env, records):
+    """brannik beside COM3..COM10, with or without their device records:
+    seconds to its shown panel, and microseconds per drop of the list."""
+    s = h.Session(env)
+    try:
+        for n in NAMED_PORTS:
+            link = s.dosdevice('com%d' % n)
+            if os.path.lexists(link):
+                os.unlink(link)
+            os.symlink('/dev/null', link)
+        reg = os.path.join(s.dir, 'ports.reg')
+        with open(reg, 'wb') as f:
+            f.write(b'\xff\xfe' + named_ports_reg(records).encode('utf-16-le'))
+        subprocess.run([h.WINE, 'regedit', '/S', reg], env=s.env, capture_output=True, timeout=60, check=True)
+        t0 = time.monotonic()
+        s.launch(env.brannik)
+        s.driver.panel(h.BRANNIK_TITLE)
+        took = time.monotonic() - t0
+        items = s.driver.items(IDC_COMPORT)
+        named = sum(1 for i in items if i.endswith('(USB-SERIAL CH340)'))
+        if named != (len(NAMED_PORTS) if records else 0):
+            raise AssertionError('%d named entries: %r' % (named, items))
+        relist = s.driver.relist_us(RELISTS)
+        t0 = time.monotonic()
+        for _ in range(RELISTS):
+            s.driver.device_change(h.BRANNIK_TITLE, 'nodes')
+        changed = (time.monotonic() - t0) * 1e6 / RELISTS
+        s.driver.click(IDC_EXIT)
+        s.driver.gone()
+        return took, relist, changed
+    finally:
+        s.close()
+
+
+def bench_names(env, runs):
+    got = {True: [], False: []}
+    for _ in range(runs):
+        for records in (True, False):
+            got[records].append(names_once(env, records))
+    out = {}
+    for records in (True, False):
+        start, relist, changed = (statistics.median(run[k] for run in got[records]) for k in range(3))
+        out[records] = (start, relist, changed)
+        print('brannik beside %d ports %s: start-up median %.2f s (%s); one drop of the list median %.2f ms (%s); '
+              'one device change (records read again) median %.2f ms' %
+              (len(NAMED_PORTS), 'with device records' if records else 'without records', start,
+               ', '.join('%.2f' % run[0] for run in got[records]), relist / 1000,
+               ', '.join('%.2f' % (run[1] / 1000) for run in got[records]), changed / 1000), flush=True)
     return out
 
 
@@ -177,16 +286,23 @@ def bench_flash(env, zel):
     return {'wall': wall, 'line': line, 'floor': floor, 'sent': sent}
 
 
-FLOORS = {'': 'bare line', '--progress': 'design', '--progress-shown': 'design, bar shown'}
+FLOORS = {'': 'bare line', '--progress': 'design', '--progress-shown': 'design, bar shown',
+          '--eeprom': 'EEPROM write design'}
 
 
-def bench_floor(env, option):
+def bench_floor(env, option, blocks=0):
     """Line time of line_floor.exe OPTION for one flash (devsim answering the
-    third probe, as in bench_flash)."""
+    third probe, as in bench_flash), or with --eeprom for one write of BLOCKS
+    blocks (as in bench_eeprom)."""
     s = h.Session(env)
     try:
         transcript = os.path.join(s.dir, 'floor.txt')
-        dev = s.devsim('boot-monitor', '--sync-after', str(SYNC_AFTER), '--transcript', transcript)
+        if option == '--eeprom':
+            dev = s.devsim('eeprom', '--blocks', str(blocks), '--transcript', transcript)
+            with open(os.path.join(s.workdir, 'zel_eeprom.dat'), 'wb') as f:
+                f.write(make_samples.eeprom_data(blocks))
+        else:
+            dev = s.devsim('boot-monitor', '--sync-after', str(SYNC_AFTER), '--transcript', transcript)
         exe = os.path.join(env.build, 'bench', 'line_floor.exe')
         args = [h.WINE, exe] + ([option] if option else [])
         run = subprocess.run(args, env=s.env, cwd=s.workdir, capture_output=True, timeout=300)
@@ -268,26 +384,42 @@ def cpu_model():
     return platform.processor() or 'unknown'
 
 
-def bench_build(build, devsim, spy, runs, blocks):
+def bench_build(build, devsim, spy, runs, blocks, before=None):
     env = h.Environment(build, devsim, spy)
-    print('== %d-bit exes (%s)' % (env.bits, build), flush=True)
+    print('== %d-bit exes (%s)%s' % (env.bits, build, ', and before: %s' % before if before else ''), flush=True)
     try:
         env.start()
         zel = os.path.join(env.work, 'bench.zel')
         with open(zel, 'wb') as f:
             f.write(make_samples.zel_image())
         r = {'bits': env.bits}
-        r['start'] = bench_startup(env, runs, False)
+        if before:
+            r['start'], r['start_before'] = bench_startup(env, runs, False, before)
+        else:
+            r['start'] = bench_startup(env, runs, False)
         r['start_slow'] = bench_startup(env, runs, True) if spy else None
         r['bare'] = bench_floor(env, '')
         r['design'] = bench_floor(env, '--progress')
         r['shown'] = bench_floor(env, '--progress-shown')
+        r['eeprom_floor'] = bench_floor(env, '--eeprom', blocks) * 1000 / blocks
         r['flash'] = bench_flash(env, zel)
         r['eeprom'] = bench_eeprom(env, blocks)
+        if before:
+            with exes(env, before):
+                print('-- the exes before:', flush=True)
+                r['flash_before'] = bench_flash(env, zel)
+                r['eeprom_before'] = bench_eeprom(env, blocks)
         r['probe'] = bench_probing(env, zel)
+        r['names'] = bench_names(env, runs)
     finally:
         env.stop()
     name = 'win%d' % r['bits']
+    print('EEPROM write per block / its design floor (%s): %.3f' %
+          (name, r['eeprom']['per_block_ms'] / r['eeprom_floor']), flush=True)
+    if before:
+        print('full flash / design floor, before (%s): %.3f' % (name, r['flash_before']['line'] / r['design']))
+        print('EEPROM write per block / its design floor, before (%s): %.3f' %
+              (name, r['eeprom_before']['per_block_ms'] / r['eeprom_floor']), flush=True)
     for tool in ('brannik', 'vessamo') if r['start_slow'] else ():
         print('start-up beside a port slow to open / alone, %s (%s): %.2f' %
               (tool, name, r['start_slow'][tool] / r['start'][tool]), flush=True)
@@ -305,6 +437,7 @@ def main():
                    help='open_spy, for the start-up beside a port slow to open')
     p.add_argument('--runs', type=int, default=3, help='start-up runs per tool')
     p.add_argument('--eeprom-blocks', type=int, default=256)
+    p.add_argument('--before', help='a build of an earlier commit, measured in the same run (one --build only)')
     args = p.parse_args()
     sys.stdout.reconfigure(encoding='utf-8')
     builds = args.build or [os.path.join(ROOT, 'build', b) for b in ('win32', 'win64')]
@@ -318,7 +451,7 @@ def main():
             print('== %s: not measured: %s' % (build, reason))
             continue
         spy = args.spy if os.path.exists(args.spy) else None
-        results.append(bench_build(build, args.devsim, spy, args.runs, args.eeprom_blocks))
+        results.append(bench_build(build, args.devsim, spy, args.runs, args.eeprom_blocks, args.before))
     if not results:
         return 1
 
@@ -352,7 +485,25 @@ def main():
     row('full flash, "Start Flash" to final prompt', '%.2f s', lambda r: r['flash']['wall'])
     row('EEPROM write per 128-byte block', '%.2f ms', lambda r: r['eeprom']['per_block_ms'],
         '%d blocks; 1.6 ms of line time at a real 921600 baud' % args.eeprom_blocks)
+    row('EEPROM write design floor (line_floor.exe --eeprom) per block', '%.2f ms', lambda r: r['eeprom_floor'],
+        'the same frames and replies, one synchronous step per block to a shown bar')
+    row('EEPROM write per block / its design floor', '%.3f', lambda r: r['eeprom']['per_block_ms'] / r['eeprom_floor'])
     row('EEPROM write, "Flash EEPROM" to "OK !"', '%.2f s', lambda r: r['eeprom']['wall'], '%d blocks' % args.eeprom_blocks)
+    if all('flash_before' in r for r in results):
+        for tool in ('brannik', 'vessamo'):
+            row('start-up to shown panel, %s, before' % tool, '%.2f s', lambda r, t=tool: r['start_before'][t],
+                'the earlier exes, runs alternating')
+        row('full flash / design floor, before', '%.3f', lambda r: r['flash_before']['line'] / r['design'],
+            'the earlier exes, same floors')
+        row('EEPROM write per block / its design floor, before', '%.3f',
+            lambda r: r['eeprom_before']['per_block_ms'] / r['eeprom_floor'], 'the earlier exes, same floor')
+    for records, label in ((True, 'with'), (False, 'without')):
+        row('start-up beside 8 ports %s device records, brannik' % label, '%.2f s',
+            lambda r, k=records: r['names'][k][0], 'median of %d, runs alternating' % args.runs)
+        row('one drop of the port list, 8 ports %s records' % label, '%.2f ms',
+            lambda r, k=records: r['names'][k][1] / 1000, 'median of %d runs of %d drops' % (args.runs, RELISTS))
+        row('one device change (the list and the records read again), 8 ports %s records' % label, '%.2f ms',
+            lambda r, k=records: r['names'][k][2] / 1000, 'WM_DEVICECHANGE sent from the driver, round trip')
     row('CPU while probing, brannik process', '%.1f %%', lambda r: r['probe']['tool_pct'], 'of one core')
     row('CPU while probing, wineserver', '%.1f %%', lambda r: r['probe']['server_pct'], 'of one core')
     return 0
