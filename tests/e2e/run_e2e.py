@@ -1039,6 +1039,8 @@ class PortNamesTest(SessionTest):
         self.d.click(IDC_FLASHEEPROM)
         self.assertEqual(h.wait_exit(writer.proc, 30), 0, writer.stderr)
         self.assertEqual(read(out), data)
+        self.d.click(IDC_EXIT)
+        self.assertTrue(self.d.gone())
 
         # brannik: an adapter plugged in while it runs shows its name; a
         # flash through the named entry of the bench's adapter.
