@@ -116,9 +116,9 @@ void OnOpenFile(void* owner)
 void OnPortRequestsServed()
 {
     // The panel saw the port as it was before this change (the pick that
-    // queued it); the button follows the port as it is now, once no other
-    // change is queued behind it.
-    if (!PanelShowsIdle() || PortChangesQueued())
+    // queued it); the button follows the port as it is now, and stays
+    // disabled while other changes are queued behind it.
+    if (!PanelShowsIdle())
         return;
     if (ReadyToFlash())
         EnableStartFlash();

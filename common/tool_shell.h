@@ -42,8 +42,8 @@ struct ShellProfile {
     // Port worker: the tool's transfer command (posted) and the transfer.
     unsigned transfer_command;
     void (*transfer)();
-    // After requests parked during a transfer, or posted, were served: the
-    // worker sends WM_SHELL_PORT_CHANGED, and this runs on the
+    // After each port change the worker carried out: the worker sends
+    // WM_SHELL_PORT_CHANGED, and this runs on the
     // user-interface thread. May be nullptr.
     void (*after_port_change)();
     // After each transfer has returned: the worker sends
@@ -71,7 +71,7 @@ struct ShellProfile {
 
 const ShellProfile* Shell();  // the profile RunToolShell was given
 
-// Port worker to main window, sent: parked or posted port requests ran;
+// Port worker to main window, sent: a port change was carried out;
 // a transfer has returned.
 enum { WM_SHELL_PORT_CHANGED = WM_APP + 1, WM_SHELL_TRANSFER_DONE = WM_APP + 2 };
 // Front panel to itself, posted after a pick: the closed picker shows the

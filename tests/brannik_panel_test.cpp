@@ -329,7 +329,11 @@ TEST_F(BrannikPanelTest, StaleStopDoesNotReachTheNextFlash)
     EXPECT_EQ(RecordedLog(), PROMPTS + NO_ANSWER);
     EXPECT_EQ(PeerReceived(device_), "\x55" + IDENTIFY_REQUEST + "\x55\x55\x55" + IDENTIFY_REQUEST);
     ExpectState(STARTED, 0);
+    // Halted, and the port gone meanwhile: "Stop Flash" still frees it.
+    CloseComPort();
     OnStartStopFlash();
+    ExpectState(NOT_READY, 1);
+    EXPECT_FALSE(RecordedAwake());
 }
 
 // "Start Flash" right after "Stop Flash", while the stopped sequence has not

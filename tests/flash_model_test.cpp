@@ -346,6 +346,10 @@ void ModelTransfer()
     if (eeprom) s.eeprom.assign((const char*)eeprom, ZEL_EEPROM_BYTES);
     s.log_begin = RecordedLog().size();
     M.in_sequence = true;
+    // Start Flash needs an open port, and nothing changes the port between
+    // the press and the sequence but a change queued before the press.
+    if (!g_port.value.load())
+        Violation("a flash began with no port open: Start Flash was taken while a port change was queued");
 
     FlashFirmware();
 
