@@ -108,12 +108,9 @@ void FillPortPicker(void* picker)
     for (int i = 0; i < count; ++i) {
         int com = GetListedPort(i);
         char text[PICKER_ENTRY_BYTES];
-        if (s_named[com])
-            PickerAdd(picker, s_named_entry[com]);
-        else {
+        if (!s_named[com])
             PortEntryText(com, nullptr, text, sizeof text);
-            PickerAdd(picker, text);
-        }
+        PickerAdd(picker, s_named[com] ? s_named_entry[com] : text);
         if (com == shown_port)
             show = i + 1;
     }

@@ -114,10 +114,7 @@ typedef BOOL(WINAPI* ImmDisableImeFn)(DWORD);
 // there is no IME to disable.
 static void DisableImeForThisThread()
 {
-    HMODULE imm = LoadSystemLibrary(L"imm32.dll");
-    auto disable = imm ? reinterpret_cast<ImmDisableImeFn>(
-                             reinterpret_cast<void*>(GetProcAddress(imm, "ImmDisableIME")))
-                       : nullptr;
+    auto disable = reinterpret_cast<ImmDisableImeFn>(LibraryCall(LoadSystemLibrary(L"imm32.dll"), "ImmDisableIME"));
     if (disable)
         disable(GetCurrentThreadId());
 }

@@ -29,8 +29,6 @@ static_assert(sizeof(termios) <= sizeof(PortLineState::raw), "termios must fit P
 static std::mutex s_bind_mutex;
 static std::string s_bound[COM_PORT_BINDINGS];
 static bool s_held[COM_PORT_BINDINGS];
-static std::string s_device_name[COM_PORT_BINDINGS];
-static bool s_has_record[COM_PORT_BINDINGS];
 static std::condition_variable s_released;
 
 void BindComPort(int com, const char* path)
@@ -46,19 +44,6 @@ void ClearComPortBindings()
     std::lock_guard<std::mutex> lock(s_bind_mutex);
     for (std::string& s : s_bound)
         s.clear();
-    for (int com = 0; com < COM_PORT_BINDINGS; ++com) {
-        s_device_name[com].clear();
-        s_has_record[com] = false;
-    }
-}
-
-void NameComPortDevice(int com, const char* name)
-{
-    if (com < 1 || com >= COM_PORT_BINDINGS)
-        return;
-    std::lock_guard<std::mutex> lock(s_bind_mutex);
-    s_has_record[com] = name != nullptr;
-    s_device_name[com] = name ? name : "";
 }
 
 void HoldComPortOpens(int com, int hold)
@@ -115,17 +100,7 @@ void PortListNames(PortNameSink take, void* context)
     }
 }
 
-void PortListDevices(PortDeviceSink take, void* context)
-{
-    std::lock_guard<std::mutex> lock(s_bind_mutex);
-    for (int com = 1; com < COM_PORT_BINDINGS; ++com) {
-        if (!s_has_record[com])
-            continue;
-        char port[16];
-        int n = snprintf(port, sizeof port, "COM%d", com);
-        take(port, (unsigned)n, s_device_name[com].c_str(), context);
-    }
-}
+void PortListDevices(PortDeviceSink, void*) {}
 
 PortHandle PortCreate(int com)
 {

@@ -15,12 +15,12 @@
 //   - ClearComPortBindings() forgets every binding.
 //   - ComPortPath(com, buf, n) writes the path of COM<com> into buf and
 //     returns buf: the bound path, or "/dev/ttyS<com-1>" when unbound.
-//   - NameComPortDevice(com, name) gives COM<com> a device record with that
-//     name (UTF-8; nullptr takes it away), as a driver's record names it.
 //   - HoldComPortOpens(com, 1) makes every open of COM<com> wait until
 //     HoldComPortOpens(com, 0): a port slow to open, as a Bluetooth link
 //     is while Windows calls the paired phone.
 // The table is guarded by a mutex; any thread may bind or look up.
+//
+// The system keeps no device records here: PortListDevices names nothing.
 //
 // A PortHandle points to a heap record holding the descriptor and the
 // time-outs last set; PortRelease frees it.
@@ -36,4 +36,3 @@ void BindComPort(int com, const char* path);
 void ClearComPortBindings();
 const char* ComPortPath(int com, char* buf, size_t n);
 void HoldComPortOpens(int com, int hold);
-void NameComPortDevice(int com, const char* name);

@@ -14,7 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "tool_shell.h"  // LoadSystemLibrary
+#include "tool_shell.h"  // LoadSystemLibrary, LibraryCall
 
 static_assert(sizeof(DCB) <= sizeof(PortLineState), "a DCB must fit PortLineState");
 
@@ -133,12 +133,6 @@ struct SetupApi {
     DestroyDeviceInfoListFn destroy_device_info_list;
 };
 
-template <typename F>
-static F Call(HMODULE module, const char* name)
-{
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 // Loaded once, on the first listing; nullptr where SetupAPI is missing.
 static const SetupApi* LoadSetupApi()
 {
@@ -148,14 +142,12 @@ static const SetupApi* LoadSetupApi()
     if (tried)
         return loaded;
     tried = 1;
-    HMODULE module = LoadSystemLibrary(L"setupapi.dll");
-    if (!module)
-        return nullptr;
-    api.get_class_devs = Call<GetClassDevsFn>(module, "SetupDiGetClassDevsW");
-    api.enum_device_info = Call<EnumDeviceInfoFn>(module, "SetupDiEnumDeviceInfo");
-    api.get_registry_property = Call<GetRegistryPropertyFn>(module, "SetupDiGetDeviceRegistryPropertyW");
-    api.open_dev_reg_key = Call<OpenDevRegKeyFn>(module, "SetupDiOpenDevRegKey");
-    api.destroy_device_info_list = Call<DestroyDeviceInfoListFn>(module, "SetupDiDestroyDeviceInfoList");
+    HMODULE module = LoadSystemLibrary(L"setupapi.dll");  // nullptr: no call found
+    api.get_class_devs = reinterpret_cast<GetClassDevsFn>(LibraryCall(module, "SetupDiGetClassDevsW"));
+    api.enum_device_info = reinterpret_cast<EnumDeviceInfoFn>(LibraryCall(module, "SetupDiEnumDeviceInfo"));
+    api.get_registry_property = reinterpret_cast<GetRegistryPropertyFn>(LibraryCall(module, "SetupDiGetDeviceRegistryPropertyW"));
+    api.open_dev_reg_key = reinterpret_cast<OpenDevRegKeyFn>(LibraryCall(module, "SetupDiOpenDevRegKey"));
+    api.destroy_device_info_list = reinterpret_cast<DestroyDeviceInfoListFn>(LibraryCall(module, "SetupDiDestroyDeviceInfoList"));
     if (api.get_class_devs && api.enum_device_info && api.get_registry_property && api.open_dev_reg_key &&
         api.destroy_device_info_list)
         loaded = &api;

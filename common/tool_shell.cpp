@@ -145,12 +145,16 @@ static INT_PTR CALLBACK FrontPanelProc(HWND panel, UINT message, WPARAM wparam, 
     }
 }
 
+void* LibraryCall(HMODULE module, const char* name)
+{
+    return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+}
+
 // A call of a system DLL the tool imports (so loaded already), or nullptr
 // where this Windows lacks it.
 static void* SystemCall(const char* dll, const char* name)
 {
-    HMODULE module = GetModuleHandleA(dll);
-    return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
+    return LibraryCall(GetModuleHandleA(dll), name);
 }
 
 // A DLL loaded by name is looked for in the exe's folder first, and a tool

@@ -92,6 +92,9 @@ HWND GetControlRect(HWND dialog, int id, RECT* rect);
 // loaded by name, Windows would take a file of that name lying beside the
 // exe first. nullptr when it is missing. Loaded for the life of the process.
 HMODULE LoadSystemLibrary(const wchar_t* name);
+// A call of a loaded library, found at run time so that a Windows lacking
+// it still starts; nullptr where it or the library (nullptr) is missing.
+void* LibraryCall(HMODULE module, const char* name);
 
 // Front panel to main window: WM_COMMAND with command in the high word.
 void PostMainCommand(unsigned command);
