@@ -96,14 +96,20 @@ void OnStartStopFlash()
     // FLASH_PHASES: the phases run to their end.
 }
 
+// User-interface thread only: the last pick was "----".
+static int s_picked_none = 0;
+
 // A change of port is posted to the worker, behind whatever it has in hand
 // (a stopped flash whose probe write may never return, an open waiting on
-// a Bluetooth port); the button waits for it to be carried out.
+// a Bluetooth port); the button waits for it to be carried out. "----" is
+// a close alone, in the same queue, so picks are carried out in the order
+// they were made: a port and then "----" leave no port open.
 void OnSelectPort()
 {
     DisableStartFlash();
     RequestPortClose();
-    RequestPortOpen();
+    if (!s_picked_none)
+        RequestPortOpen();
 }
 
 void OnOpenFile(void* owner)
@@ -139,12 +145,16 @@ int OnPortPicked(int index)
 {
     if (index >= 1) {
         // Picker entry 0 is "----"; entry k is port list entry k - 1.
+        s_picked_none = 0;
         g_selected_port.store(GetListedPort(index - 1));
         return 1;
     }
     if (index == 0) {
-        RequestPortClose();
+        // The selected port keeps its value; the close goes the way of
+        // every pick.
+        s_picked_none = 1;
         DisableStartFlash();
+        return 1;
     }
     return 0;
 }

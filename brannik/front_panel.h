@@ -11,7 +11,7 @@ void OnStartStopFlash();             // main window, ID_PPP_STARTFLASH
 void OnSelectPort();                 // main window, ID_PPP_SELECTPORT
 void OnOpenFile(void* owner);        // main window, ID_PPP_OPENFILE
 int  OnPortPicked(int index);        // dialog, CBN_SELCHANGE with CB_GETCURSEL's index;
-                                     // 1 = the caller posts ID_PPP_SELECTPORT
+                                     // 1 = the caller posts ID_PPP_SELECTPORT ("----" too)
 int  MayCloseTool();                 // close guard: 1 = destroy the main window
 void OnPortRequestsServed();         // sent by the port worker after each port change it carried out
 void OnFlashReturned();              // sent by the port worker after each flash sequence returned

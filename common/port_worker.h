@@ -5,7 +5,9 @@
 // messages for that window alone. The user-interface thread asks it for
 // three things, each posted, so the asker goes on at once: open the picked
 // port, close the port, run the tool's transfer. They are carried out one at
-// a time, to their end, in the order they were asked for: a port change
+// a time, to their end, in the order they were asked for, but for an open
+// that a later pick overtook before the worker came to it: that one is not
+// made, so a run down the list opens only the port it stops at. A port change
 // asked for during a transfer waits for the transfer to return, so the port
 // never changes under it, and a pick made while a slow open (a Bluetooth
 // port calling its phone) runs is carried out after it. The pause the line
@@ -59,7 +61,9 @@ int  PostPortChange(unsigned command, int com);
 // ---- Port worker thread ------------------------------------------------
 // An open or close, then the line's pause, then after_port_change (may be
 // nullptr; the Win32 layer gives one that sends to the user-interface thread).
-void WorkerRunPortChange(unsigned command, int com, void (*after_port_change)());
+// An open that a later pick overtook (a close was posted after it) is not
+// made, nor its pause: 0; else 1.
+int  WorkerRunPortChange(unsigned command, int com, void (*after_port_change)());
 // The transfer, then after_transfer (may be nullptr).
 void WorkerRunTransfer(void (*transfer)(), void (*after_transfer)());
 // 1 while a transfer or a port change runs: a WM_CLOSE then waits for it.

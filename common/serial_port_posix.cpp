@@ -29,6 +29,7 @@ static_assert(sizeof(termios) <= sizeof(PortLineState::raw), "termios must fit P
 static std::mutex s_bind_mutex;
 static std::string s_bound[COM_PORT_BINDINGS];
 static bool s_held[COM_PORT_BINDINGS];
+static int s_waiting[COM_PORT_BINDINGS];  // opens held now
 static std::condition_variable s_released;
 
 void BindComPort(int com, const char* path)
@@ -60,7 +61,17 @@ static void WaitWhileHeld(int com)
     if (com < 1 || com >= COM_PORT_BINDINGS)
         return;
     std::unique_lock<std::mutex> lock(s_bind_mutex);
+    ++s_waiting[com];
     s_released.wait(lock, [com] { return !s_held[com]; });
+    --s_waiting[com];
+}
+
+int ComPortOpensHeld(int com)
+{
+    if (com < 1 || com >= COM_PORT_BINDINGS)
+        return 0;
+    std::lock_guard<std::mutex> lock(s_bind_mutex);
+    return s_waiting[com];
 }
 
 const char* ComPortPath(int com, char* buf, size_t n)

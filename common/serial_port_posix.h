@@ -17,7 +17,8 @@
 //     returns buf: the bound path, or "/dev/ttyS<com-1>" when unbound.
 //   - HoldComPortOpens(com, 1) makes every open of COM<com> wait until
 //     HoldComPortOpens(com, 0): a port slow to open, as a Bluetooth link
-//     is while Windows calls the paired phone.
+//     is while Windows calls the paired phone; ComPortOpensHeld(com) says
+//     how many opens of it wait now.
 // The table is guarded by a mutex; any thread may bind or look up.
 //
 // The system keeps no device records here: PortListDevices names nothing.
@@ -36,3 +37,4 @@ void BindComPort(int com, const char* path);
 void ClearComPortBindings();
 const char* ComPortPath(int com, char* buf, size_t n);
 void HoldComPortOpens(int com, int hold);
+int  ComPortOpensHeld(int com);

@@ -34,6 +34,15 @@ void Note(const std::string& what)
     s_done += s_done.empty() ? what : " " + what;
 }
 
+// The last note, made before the change ran (nothing is noted while an
+// overtaken open runs), replaced.
+void Renote(const std::string& was, const std::string& now)
+{
+    std::lock_guard<std::mutex> lock(s_m);
+    if (s_done.size() >= was.size() && s_done.compare(s_done.size() - was.size(), was.size(), was) == 0)
+        s_done.replace(s_done.size() - was.size(), was.size(), now);
+}
+
 // Worker: the report runs on the test thread; the worker waits for it.
 void Send(void (*report)())
 {
@@ -58,8 +67,12 @@ void WorkerMain()
         s_in_hand = 1;
         lock.unlock();
         if (p.command) {
-            Note(p.command == ID_COM_OPEN ? "open:" + std::to_string(p.com) : "close");
-            WorkerRunPortChange(p.command, p.com, s_after_port_change ? SendPortChanged : nullptr);
+            // Noted before it runs, so that its pause follows it; an open
+            // that a later pick overtook is noted so.
+            std::string what = p.command == ID_COM_OPEN ? "open:" + std::to_string(p.com) : "close";
+            Note(what);
+            if (!WorkerRunPortChange(p.command, p.com, s_after_port_change ? SendPortChanged : nullptr))
+                Renote(what, "overtaken:" + std::to_string(p.com));
         } else {
             Note("transfer");
             WorkerRunTransfer(s_transfer, s_after_transfer ? SendTransferDone : nullptr);

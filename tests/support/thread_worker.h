@@ -15,5 +15,5 @@ void TwStop();   // pumps until nothing is left, then ends the thread
 void TwJoin();   // pumps until the worker has nothing queued or in hand
 void TwPump();   // runs the reports waiting now; returns at once
 // What the worker carried out since the last call, in order: "close",
-// "open:3", "pause:50", "transfer".
+// "open:3", "overtaken:3" (an open a later pick overtook), "pause:50", "transfer".
 std::string TwDone();
