@@ -117,3 +117,13 @@ void FillPortPicker(void* picker)
     PickerFitDroppedWidth(picker);
     PickerShow(picker, show);
 }
+
+int DroppedListWidth(int widest_text, int chrome, int picker_left, int picker_right, int work_right)
+{
+    int width = widest_text + chrome;
+    if (width > work_right - picker_left)
+        width = work_right - picker_left;
+    if (width < picker_right - picker_left)
+        width = picker_right - picker_left;
+    return width;
+}

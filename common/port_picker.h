@@ -16,7 +16,8 @@
 // listed. The devices' records are read again only when the listed ports
 // have changed since the last reading, or after NotePortDevicesChanged (a
 // device arrived or left): a drop of the list then costs what it did
-// without names. The dropped list is made as wide as its widest entry. It opens,
+// without names. The dropped list is made as wide as its widest entry,
+// within the work area of the monitor the panel is on. It opens,
 // closes and logs nothing, sends no port request and leaves the selected
 // port alone: the port changes only when the user picks an entry.
 //
@@ -41,6 +42,13 @@ void NotePortDevicesChanged();  // the next fill reads the devices' records agai
 // name went in.
 int  PortEntryText(int com, const char* name, char* out, unsigned size);
 
+// The dropped list's width in pixels: the widest entry's text plus the
+// list's margins and scroll bar (`chrome`), kept within the right edge of
+// the work area of the monitor the picker is on, and never narrower than
+// the picker itself. Screen coordinates: a monitor left of the primary has
+// negative ones.
+int  DroppedListWidth(int widest_text, int chrome, int picker_left, int picker_right, int work_right);
+
 // ---- Platform operations on the picker control -------------------------
 int  PickerShown(void* picker);  // index of the entry shown, -1 for none
 void PickerClear(void* picker);
@@ -48,3 +56,8 @@ void PickerAdd(void* picker, const char* utf8);
 void PickerShow(void* picker, int index);
 void PickerFitDroppedWidth(void* picker);  // the dropped list as wide as its widest entry
 void PickerShowStart(void* picker);        // the closed picker shows the start of its entry
+// Win32, at the panel's start: the picker and its list draw in a TrueType
+// face of the dialog font's size. The dialog's "MS Sans Serif" is a bitmap
+// font of one code page, and Windows links no other fonts to a bitmap font:
+// a Cyrillic device name on an English Windows would show as boxes.
+void PickerUseOwnFont(void* picker);

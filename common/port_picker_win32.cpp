@@ -41,8 +41,8 @@ void PickerShowStart(void* picker)
 }
 
 // The widest entry in the picker's own font, plus the list's margins and
-// scroll bar, and never past the right edge of the screen's work area; at
-// least as wide as the picker itself.
+// scroll bar, within the work area of the monitor the picker is on (a
+// second monitor may lie on either side of the primary one).
 void PickerFitDroppedWidth(void* picker)
 {
     HWND combo = Combo(picker);
@@ -65,12 +65,32 @@ void PickerFitDroppedWidth(void* picker)
     SelectObject(dc, old);
     ReleaseDC(combo, dc);
 
-    int width = widest + 2 * DROPPED_MARGIN_PX + GetSystemMetrics(SM_CXVSCROLL);
-    RECT picker_rect, work;
+    RECT picker_rect;
     GetWindowRect(combo, &picker_rect);
-    if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) && width > work.right - picker_rect.left)
-        width = work.right - picker_rect.left;
-    if (width < picker_rect.right - picker_rect.left)
-        width = picker_rect.right - picker_rect.left;
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    long work_right = 0x7FFFFFFF;
+    if (GetMonitorInfoW(MonitorFromWindow(combo, MONITOR_DEFAULTTONEAREST), &monitor))
+        work_right = monitor.rcWork.right;
+    int width = DroppedListWidth(widest, 2 * DROPPED_MARGIN_PX + GetSystemMetrics(SM_CXVSCROLL),
+                                 picker_rect.left, picker_rect.right, static_cast<int>(work_right));
     SendMessageW(combo, CB_SETDROPPEDWIDTH, width, 0);
+}
+
+// Created once, from the dialog font the picker was given, and kept for the
+// life of the process like the log's font. "Microsoft Sans Serif" is the
+// TrueType face Windows links to fonts of other scripts.
+void PickerUseOwnFont(void* picker)
+{
+    HWND combo = Combo(picker);
+    HFONT dialog_font = reinterpret_cast<HFONT>(SendMessageW(combo, WM_GETFONT, 0, 0));
+    LOGFONTW face = {};
+    if (!dialog_font || !GetObjectW(dialog_font, sizeof face, &face))
+        return;
+    lstrcpynW(face.lfFaceName, L"Microsoft Sans Serif", LF_FACESIZE);
+    face.lfCharSet = DEFAULT_CHARSET;
+    face.lfOutPrecision = OUT_TT_PRECIS;
+    HFONT font = CreateFontIndirectW(&face);
+    if (font)
+        SendMessageW(combo, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 }

@@ -84,6 +84,7 @@ static INT_PTR InitFrontPanel(HWND panel)
         MessageBoxA(nullptr, "Failed GetDlgItem -> IDC_COMPORT", "Error", MB_OK);
         return FailPanelInit(panel);
     }
+    PickerUseOwnFont(picker);
     FillPortPicker(picker);  // "----" shown
 
     HWND bar = GetDlgItem(panel, IDC_PROGRESS);
@@ -172,11 +173,14 @@ enum { SEARCH_SYSTEM32_ONLY = 0x00000800 };  // LOAD_LIBRARY_SEARCH_SYSTEM32, no
 // WinMain, the stack protector's among them, which asks the crypto API for
 // its random guard and so loads DLLs. scripts/check_exes.sh checks that this
 // one comes first in the exe's constructor table.
+// Set by it: every load by name searches the system folder only.
+static int s_system_folder_only = 0;
+
 __attribute__((constructor(101))) static void SearchDllsInSystemFolderOnly()
 {
     auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(SystemCall("kernel32.dll", "SetDefaultDllDirectories"));
-    if (set_default)
-        set_default(SEARCH_SYSTEM32_ONLY);
+    if (set_default && set_default(SEARCH_SYSTEM32_ONLY))
+        s_system_folder_only = 1;
     auto set_directory = reinterpret_cast<SetDllDirectoryAFn>(SystemCall("kernel32.dll", "SetDllDirectoryA"));
     if (set_directory)
         set_directory("");
@@ -190,7 +194,13 @@ HMODULE LoadSystemLibrary(const wchar_t* name)
         return nullptr;
     path[n] = L'\\';
     lstrcpyW(path + n + 1, name);
-    return LoadLibraryW(path);
+    // The library's own imports are loaded by name. With the limit above
+    // they come from the system folder already. Without it (XP, Vista and 7
+    // without KB2533623) the altered search looks for them first in the
+    // library's own folder, the system folder, instead of the exe's.
+    if (s_system_folder_only)
+        return LoadLibraryW(path);
+    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 // Vista and later show the person ending the session why a program holds it

@@ -389,6 +389,22 @@ TEST_F(SerialSteps, ThePickerFollowsThePortsKeepingTheShownAndTheOpenPort)
     }
 }
 
+// The dropped list fits its widest entry within the monitor the panel is
+// on, a second one on either side of the primary (1920 px wide) included.
+TEST(PortPicker, DroppedListStaysWithinTheMonitorThePanelIsOn)
+{
+    struct {
+        const char* where;
+        int text, left, right, work_right, want;
+    } rows[] = {
+        {"a short list: the picker's own width", 50, 100, 250, 1920, 150},
+        {"second monitor to the right, near its edge", 300, 3700, 3800, 3840, 140},
+        {"second monitor to the left, near its edge", 300, -200, -120, 0, 200},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(DroppedListWidth(r.text, 32, r.left, r.right, r.work_right), r.want) << r.where;
+}
+
 // Each entry names its port's device as Device Manager shows it, without
 // the " (COMn)" Windows appends, from the first record that names it.
 TEST_F(SerialSteps, EachEntryNamesItsPortsDeviceAsWindowsShowsIt)

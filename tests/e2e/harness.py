@@ -238,6 +238,11 @@ class Driver:
     def pick(self, cid, index):
         return self.cmd('pick %d %d' % (cid, index))
 
+    def picks(self, cid, indexes, ms):
+        """Picks the entries INDEXES in turn, MS milliseconds apart, from
+        the driver itself."""
+        return self.cmd('picks %d %d %s' % (cid, ms, ','.join(str(i) for i in indexes)))
+
     def pick_text(self, cid, entry):
         """Picks ENTRY: "COM 3" stands for that port's entry whether or not
         a device name follows it ("COM 3 (USB-SERIAL CH340)")."""

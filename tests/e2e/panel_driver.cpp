@@ -454,6 +454,23 @@ void Run(char* line) {
     PostMessageA(g_panel, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c), CBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(c));
     Answer("ok");
+  } else if (strcmp(cmd, "picks") == 0) {
+    // picks CID MS I,J,...: the entries in turn, MS apart, as a run down
+    // the dropped list with the arrow keys makes them.
+    char* ms = SplitWord(arg);
+    char* indexes = SplitWord(ms);
+    HWND c = Control(arg);
+    if (!c) { Answer("err no control"); return; }
+    // Posted, both: the tool's thread takes them in order, and the driver
+    // waits on nothing between picks.
+    for (char* at = indexes; *at;) {
+      PostMessageA(c, CB_SETCURSEL, atoi(at), 0);
+      PostMessageA(g_panel, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(c), CBN_SELCHANGE), reinterpret_cast<LPARAM>(c));
+      while (*at && *at != ',') at++;
+      if (*at == ',') at++;
+      if (*at) Sleep(atoi(ms));
+    }
+    Answer("ok");
   } else if (strcmp(cmd, "drop") == 0) {
     HWND c = Control(arg);
     if (!c) { Answer("err no control"); return; }

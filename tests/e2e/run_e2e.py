@@ -935,6 +935,51 @@ class PortListTest(SessionTest):
         self.assertEqual(devs[5].stop(), 0, devs[5].stderr)
         self.assertEqual(read(out), data)
 
+    def run_down_the_list(self, ports):
+        """Picks the entries of PORTS in turn, about 10 ms apart, as the
+        arrow keys or the mouse wheel on the dropped list do."""
+        items = self.d.items(IDC_COMPORT)
+        indexes = [next(i for i, item in enumerate(items) if item.split(' (')[0] == 'COM %d' % port)
+                   for port in ports]
+        self.d.picks(IDC_COMPORT, indexes, 10)
+
+    def assertOpenedOnTheWay(self, opened):
+        """A run from COM3 to COM7 opened COM7 once and, on the way, only the
+        port that the idle worker came to first (its open's 50 ms pause
+        outlasts the picks after it)."""
+        self.assertEqual(opened[7], 1, opened)
+        self.assertEqual(sum(opened[port] for port in (3, 4, 5, 6)), 1, opened)
+
+    def test_a_run_down_the_list_opens_only_the_port_it_stops_at(self):
+        if self.s.opens('/dev/null') is None:
+            self.skipTest('no open_spy: the opens cannot be counted')
+        out = os.path.join(self.s.dir, 'eeprom-out.bin')
+        devs = {port: self.s.devsim('eeprom', port='com%d' % port) for port in (3, 4, 5, 6)}
+        devs[7] = self.s.devsim('eeprom', '--eeprom-out', out, port='com7')
+        ptys = {port: dev.pty for port, dev in devs.items()}
+        data = pattern(16, 7)
+        self.s.vessamo(data)
+        self.run_down_the_list([3, 4, 5, 6, 7])
+        self.d.wait_log(lambda l: l.endswith('Открыт порт COM7\n'))
+        self.assertOpenedOnTheWay(self.opened(ptys))
+        self.d.click(IDC_FLASHEEPROM)
+        self.d.wait_log(lambda l: l.endswith(WRITE_OK) or 'i = ' in l)
+        self.assertTrue(self.d.log().endswith(WRITE_OK), self.d.log())
+        self.assertEqual(devs[7].stop(), 0, devs[7].stderr)
+        self.assertEqual(read(out), data)
+        self.d.click(IDC_EXIT)
+        self.assertTrue(self.d.gone())
+
+        code_out, eeprom_out = (os.path.join(self.s.dir, n) for n in ('code.bin', 'eeprom.bin'))
+        boot = self.s.devsim('boot-monitor', '--code-out', code_out, '--eeprom-out', eeprom_out, port='com7')
+        self.s.brannik()
+        ptys[7] = boot.pty
+        before = self.opened(ptys)  # a new pty may have an old one's name
+        self.run_down_the_list([3, 4, 5, 6, 7])
+        self.d.wait_log(lambda l: l.endswith('Открыт порт COM7\n'))
+        self.assertOpenedOnTheWay({port: n - before[port] for port, n in self.opened(ptys).items()})
+        self.full_flash(boot, code_out, eeprom_out)
+
     def test_a_port_slow_to_open_holds_up_neither_start_nor_the_device_port(self):
         # A Bluetooth COM port: its open waits while Windows calls the phone.
         master, slave = os.openpty()
