@@ -232,6 +232,16 @@ class Driver:
         parts = self.cmd('items %d' % cid).split(' ')
         return [bytes.fromhex(p).decode('utf-8') for p in parts[1:]]
 
+    def fonts(self):
+        """The current panel's controls' fonts, read inside the tool:
+        {control id: (face, height)}."""
+        fonts = {}
+        for line in self.cmd('fonts').split('|'):
+            if line:
+                cid, height, face = line.split(' ', 2)
+                fonts[int(cid)] = (face, int(height))
+        return fonts
+
     def cursel(self, cid):
         return int(self.cmd('cursel %d' % cid))
 

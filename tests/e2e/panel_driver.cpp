@@ -33,6 +33,9 @@
 //   items ID           count and entries of a combo box (hex UTF-8)
 //   cursel ID          current selection of a combo box
 //   pick ID INDEX      select an entry as a user would (CBN_SELCHANGE)
+//   picks ID MS I,J,.. select the entries in turn, MS ms apart, posted
+//   fonts              every control's font, read inside the tool by
+//                      font_probe.dll: "ID HEIGHT FACE" lines joined by '|'
 //   drop ID            drop a combo box's list down and close it (CBN_DROPDOWN)
 //   dropopen ID        drop the list down and leave it so; dropclose ID closes it
 //   dropped ID         the dropped list's width and its screen rectangle
@@ -471,6 +474,49 @@ void Run(char* line) {
       if (*at) Sleep(atoi(ms));
     }
     Answer("ok");
+  } else if (strcmp(cmd, "fonts") == 0) {
+    // fonts: the current panel's controls' fonts, read from inside the
+    // tool by font_probe.dll (a GDI object is not readable from another
+    // process): one "ID HEIGHT FACE" a line, lines joined by '|'.
+    wchar_t probe[MAX_PATH + 16], result[MAX_PATH + 16];
+    DWORD n = GetModuleFileNameW(nullptr, probe, MAX_PATH);
+    while (n > 0 && probe[n - 1] != L'\\') --n;
+    probe[n] = 0;
+    lstrcatW(probe, L"font_probe.dll");
+    lstrcpyW(result, probe);
+    lstrcatW(result, L".txt");
+    DeleteFileW(result);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(g_panel, &pid);
+    HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, FALSE, pid);
+    if (!process) { Answer("err no process"); return; }
+    SIZE_T bytes = (lstrlenW(probe) + 1) * sizeof(wchar_t);
+    void* remote = VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+    HANDLE thread = nullptr;
+    if (remote && WriteProcessMemory(process, remote, probe, bytes, nullptr))
+      thread = CreateRemoteThread(process, nullptr, 0,
+                                  reinterpret_cast<LPTHREAD_START_ROUTINE>(
+                                      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryW"))),
+                                  remote, 0, nullptr);
+    if (!thread) { CloseHandle(process); Answer("err no probe"); return; }
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    CloseHandle(process);
+    char text[4096] = "";
+    for (int waited = 0; waited < 5000; waited += 20) {
+      HANDLE f = CreateFileW(result, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+      if (f != INVALID_HANDLE_VALUE) {
+        DWORD got = 0;
+        ReadFile(f, text, sizeof text - 1, &got, nullptr);
+        text[got] = 0;
+        CloseHandle(f);
+        break;
+      }
+      Sleep(20);
+    }
+    for (char* c = text; *c; ++c)
+      if (*c == '\n') *c = '|';
+    Answer("ok %s", text);
   } else if (strcmp(cmd, "drop") == 0) {
     HWND c = Control(arg);
     if (!c) { Answer("err no control"); return; }

@@ -1075,6 +1075,13 @@ class PortNamesTest(SessionTest):
         items = self.d.items(IDC_COMPORT)
         for entry in ('COM 3 (%s)' % self.USB, 'COM 5 (%s)' % self.BLUETOOTH, 'COM 9'):
             self.assertIn(entry, items)
+        # The picker draws in a TrueType face of the dialog font's size,
+        # which Windows links to Cyrillic on any locale; the rest of the
+        # panel keeps the dialog's font. (1001: the picker's own edit field.)
+        fonts = self.d.fonts()
+        self.assertEqual(fonts[IDC_COMPORT], ('Microsoft Sans Serif', fonts[IDC_FLASHEEPROM][1]), fonts)
+        self.assertEqual({face for cid, (face, _) in fonts.items() if cid not in (IDC_COMPORT, 1001)},
+                         {'MS Sans Serif'}, fonts)
         self.assertDroppedListFits()
         self.shoot_dropped('vessamo')
         self.d.pick_text(IDC_COMPORT, 'COM 5 (%s)' % self.BLUETOOTH)
