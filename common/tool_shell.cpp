@@ -302,6 +302,35 @@ int CreateMainDialog()
     return 1;
 }
 
+// A window the running tool's main window owns and shows: its panel.
+static BOOL CALLBACK FindShownOwned(HWND window, LPARAM found)
+{
+    HWND* owner_then_found = reinterpret_cast<HWND*>(found);
+    if (GetWindow(window, GW_OWNER) == owner_then_found[0] && IsWindowVisible(window)) {
+        owner_then_found[1] = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// A second start brings the running tool's front panel to the front, or
+// whatever box or dialog stands in front of it: the main window itself is
+// hidden and 0 x 0, and making it the foreground window leaves the panel
+// covered. This process was just started by the user, so Windows lets it
+// hand the foreground on.
+static void BringToFront(HWND running)
+{
+    HWND front = GetLastActivePopup(running);
+    if (!front || front == running || !IsWindowVisible(front)) {
+        HWND owner_then_found[2] = {running, nullptr};
+        EnumWindows(FindShownOwned, reinterpret_cast<LPARAM>(owner_then_found));
+        front = owner_then_found[1] ? GetLastActivePopup(owner_then_found[1]) : running;
+    }
+    if (IsIconic(front))
+        ShowWindow(front, SW_RESTORE);
+    SetForegroundWindow(front);
+}
+
 int RunToolShell(const ShellProfile* shell, HINSTANCE instance)
 {
     s_shell = shell;
@@ -312,8 +341,7 @@ int RunToolShell(const ShellProfile* shell, HINSTANCE instance)
     // can run side by side.
     HWND running = FindWindowA(MAIN_CLASS, Tool().title);
     if (running) {
-        SetActiveWindow(running);
-        SetForegroundWindow(running);
+        BringToFront(running);
         return 1;
     }
     if (shell->before_windows && !shell->before_windows())

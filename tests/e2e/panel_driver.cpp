@@ -34,6 +34,8 @@
 //   cursel ID          current selection of a combo box
 //   pick ID INDEX      select an entry as a user would (CBN_SELCHANGE)
 //   picks ID MS I,J,.. select the entries in turn, MS ms apart, posted
+//   front              "F C": F 1 when the current panel is the foreground
+//                      window, C 1 when the window at its centre is the panel
 //   fonts              every control's font, read inside the tool by
 //                      font_probe.dll: "ID HEIGHT FACE" lines joined by '|'
 //   drop ID            drop a combo box's list down and close it (CBN_DROPDOWN)
@@ -474,6 +476,13 @@ void Run(char* line) {
       if (*at) Sleep(atoi(ms));
     }
     Answer("ok");
+  } else if (strcmp(cmd, "front") == 0) {
+    if (!g_panel) { Answer("err no panel"); return; }
+    RECT r = {};
+    GetWindowRect(g_panel, &r);
+    POINT centre = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    HWND at = WindowFromPoint(centre);
+    Answer("ok %d %d", GetForegroundWindow() == g_panel, at && GetAncestor(at, GA_ROOT) == g_panel);
   } else if (strcmp(cmd, "fonts") == 0) {
     // fonts: the current panel's controls' fonts, read from inside the
     // tool by font_probe.dll (a GDI object is not readable from another

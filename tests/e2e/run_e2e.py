@@ -178,9 +178,13 @@ class StartupTest(SessionTest):
     def test_second_instances_exit_and_tools_run_side_by_side(self):
         first_b = self.s.brannik()
         first_v = self.s.vessamo(pattern(1, 0))
-        for exe in (ENV.brannik, ENV.vessamo):
+        # Each second start brings its tool's panel to the front, over the
+        # other tool's, which was the foreground window.
+        for exe, title in ((ENV.brannik, BRANNIK_TITLE), (ENV.vessamo, VESSAMO_TITLE)):
             second = self.s.launch(exe)
             self.assertEqual(h.wait_exit(second, 30), 1, exe)
+            self.d.panel(title)
+            self.assertEqual(self.d.cmd('front'), '1 1', title)
         for title in (BRANNIK_TITLE, VESSAMO_TITLE):
             self.d.panel(title)
             self.assertTrue(self.d.alive(), title)
@@ -943,41 +947,49 @@ class PortListTest(SessionTest):
                    for port in ports]
         self.d.picks(IDC_COMPORT, indexes, 10)
 
-    def assertOpenedOnTheWay(self, opened):
-        """A run from COM3 to COM7 opened COM7 once and, on the way, only the
-        port that the idle worker came to first (its open's 50 ms pause
-        outlasts the picks after it)."""
-        self.assertEqual(opened[7], 1, opened)
-        self.assertEqual(sum(opened[port] for port in (3, 4, 5, 6)), 1, opened)
-
     def test_a_run_down_the_list_opens_only_the_port_it_stops_at(self):
         if self.s.opens('/dev/null') is None:
             self.skipTest('no open_spy: the opens cannot be counted')
+        # vessamo: the run made while a write to a slow device holds the
+        # worker, so every pick waits; only the last is opened after it.
         out = os.path.join(self.s.dir, 'eeprom-out.bin')
-        devs = {port: self.s.devsim('eeprom', port='com%d' % port) for port in (3, 4, 5, 6)}
+        devs = {3: self.s.devsim('eeprom', '--reply-delay-ms', '150', port='com3')}
+        devs.update({port: self.s.devsim('eeprom', port='com%d' % port) for port in (4, 5, 6)})
         devs[7] = self.s.devsim('eeprom', '--eeprom-out', out, port='com7')
         ptys = {port: dev.pty for port, dev in devs.items()}
         data = pattern(16, 7)
         self.s.vessamo(data)
-        self.run_down_the_list([3, 4, 5, 6, 7])
-        self.d.wait_log(lambda l: l.endswith('Открыт порт COM7\n'))
-        self.assertOpenedOnTheWay(self.opened(ptys))
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.d.wait_log(lambda l: l.endswith(OPENED_COM3))
         self.d.click(IDC_FLASHEEPROM)
-        self.d.wait_log(lambda l: l.endswith(WRITE_OK) or 'i = ' in l)
-        self.assertTrue(self.d.log().endswith(WRITE_OK), self.d.log())
+        h.wait_for(self.d.progress, lambda p: p[2] >= 1, 10, 'the write under way')
+        self.run_down_the_list([4, 5, 6, 7])
+        self.d.wait_log(lambda l: l.endswith('Открыт порт COM7\n'), 30)
+        self.assertEqual(self.opened(ptys), {3: 1, 4: 0, 5: 0, 6: 0, 7: 1})
+        self.d.click(IDC_FLASHEEPROM)
+        self.d.wait_log(lambda l: l.count(WRITE_OK) == 2 or 'i = ' in l)
+        self.assertEqual(self.d.log().count(WRITE_OK), 2, self.d.log())
         self.assertEqual(devs[7].stop(), 0, devs[7].stderr)
         self.assertEqual(read(out), data)
         self.d.click(IDC_EXIT)
         self.assertTrue(self.d.gone())
 
+        # brannik (no pick during a flash): from an open COM3, picks 10 ms
+        # apart; the close's 50 ms pause outlasts them, and at most the
+        # first port passed over is opened on a machine busy enough to
+        # make the picks 15 ms apart.
         code_out, eeprom_out = (os.path.join(self.s.dir, n) for n in ('code.bin', 'eeprom.bin'))
         boot = self.s.devsim('boot-monitor', '--code-out', code_out, '--eeprom-out', eeprom_out, port='com7')
         self.s.brannik()
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.d.wait_log(lambda l: l.endswith(OPENED_COM3))
         ptys[7] = boot.pty
         before = self.opened(ptys)  # a new pty may have an old one's name
-        self.run_down_the_list([3, 4, 5, 6, 7])
+        self.run_down_the_list([4, 5, 6, 7])
         self.d.wait_log(lambda l: l.endswith('Открыт порт COM7\n'))
-        self.assertOpenedOnTheWay({port: n - before[port] for port, n in self.opened(ptys).items()})
+        opened = {port: n - before[port] for port, n in self.opened(ptys).items()}
+        self.assertEqual(opened[7], 1, opened)
+        self.assertLessEqual(opened[4] + opened[5] + opened[6], 1, opened)
         self.full_flash(boot, code_out, eeprom_out)
 
     def test_a_port_slow_to_open_holds_up_neither_start_nor_the_device_port(self):
