@@ -446,7 +446,8 @@ class BrannikTest(SessionTest):
         self.assertEqual(log, OPENED_COM3 + CODE_LOADED + PROMPTS + IDENTIFIED % '2.7' +
                          ERASING + DONE + PROGRAMMING + DONE + WRITING_EEPROM + DONE + FINAL_PROMPT)
         self.assertEqual(self.d.progress()[2], 0)
-        self.assertEqual(self.panel_state(), self.IDLE)
+        # The sequence restores the panel just after the final prompt.
+        h.wait_for(self.panel_state, lambda s: s == self.IDLE, 5, 'the panel restored')
         self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
         self.assertDelivered()
         self.d.click(IDC_EXIT)
