@@ -7,7 +7,7 @@
 #include <windows.h>
 
 #include "resource.h"
-#include "tool_shell.h"
+#include "shell_handles.h"
 
 static HWND Control(int id)
 {

@@ -9,7 +9,8 @@
 #include <richedit.h>
 
 #include "tool_profile.h"
-#include "tool_shell.h"
+#include "shell_handles.h"
+#include "system_library_win32.h"
 
 enum {
     LOG_TEXT_CODE_PAGE = 1251,  // the tools' texts are Windows-1251 bytes

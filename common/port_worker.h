@@ -43,8 +43,21 @@
 
 #include "shell_ids.h"  // ID_COM_OPEN, ID_COM_CLOSE
 
+// What the worker runs and how it reports, given by the layer above (the
+// shell) when it starts the worker: the worker names no window of its.
+struct PortWorkerHooks {
+    unsigned transfer_command;  // RequestTransfer posts it; the worker runs transfer
+    void (*transfer)();
+    // On the worker, after each port change carried out and after each
+    // transfer has returned; each may be nullptr.
+    void (*port_changed)();
+    void (*transfer_done)();
+};
+
 // ---- User-interface thread ----------------------------------------------
-int  StartPortWorker();     // Win32: register class, create thread; 1 or 0 after ErrorBox
+// Win32: register class, create thread; 1 or 0 after ErrorBox. hooks must
+// live as long as the process.
+int  StartPortWorker(const PortWorkerHooks* hooks);
 void RequestPortOpen();     // posted: opens the port selected now, then pauses
 void RequestPortClose();    // posted: closes the open port, if any, then pauses
 void RequestTransfer();     // posted: runs the tool's transfer
@@ -59,8 +72,8 @@ int  PortOpenQueued();
 int  PostPortChange(unsigned command, int com);
 
 // ---- Port worker thread ------------------------------------------------
-// An open or close, then the line's pause, then after_port_change (may be
-// nullptr; the Win32 layer gives one that sends to the user-interface thread).
+// An open or close, then the line's pause, then after_port_change (the
+// hooks' port_changed; may be nullptr).
 // An open that a later pick overtook (a close was posted after it) is not
 // made, nor its pause: 0; else 1.
 int  WorkerRunPortChange(unsigned command, int com, void (*after_port_change)());

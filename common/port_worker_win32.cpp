@@ -22,7 +22,8 @@
 
 #include "log_view.h"
 #include "serial_port.h"
-#include "tool_shell.h"
+#include "shell_handles.h"
+#include "system_library_win32.h"
 
 enum {
     PORT_WORKER_CLASS_STYLE = CS_PARENTDC | CS_NOCLOSE,  // 0x280
@@ -37,18 +38,8 @@ static const char PORT_WORKER_CLASS[] = "comport32loader";
 // Port worker thread only: a WM_CLOSE came while a request ran.
 static int s_close_when_done = 0;
 
-// The tool's after_port_change and after_transfer run on the user-interface
-// thread, where the port, the image and the panel cannot change while they
-// decide.
-static void SendPortChanged()
-{
-    SendMessageA(g_main_window.load(), WM_SHELL_PORT_CHANGED, 0, 0);
-}
-
-static void SendTransferDone()
-{
-    SendMessageA(g_main_window.load(), WM_SHELL_TRANSFER_DONE, 0, 0);
-}
+// Set by StartPortWorker before the thread starts, then only read.
+static const PortWorkerHooks* s_hooks = nullptr;
 
 static void ClosePortAndWindow(HWND window)
 {
@@ -59,12 +50,10 @@ static void ClosePortAndWindow(HWND window)
 static LRESULT PortWorkerCommand(HWND window, WPARAM wparam, LPARAM lparam)
 {
     unsigned command = LOWORD(wparam);
-    const ShellProfile* shell = Shell();
     if ((command == ID_COM_OPEN || command == ID_COM_CLOSE) && HIWORD(wparam) == POSTED_CHANGE) {
-        void (*after)() = shell && shell->after_port_change ? SendPortChanged : nullptr;
-        WorkerRunPortChange(command, static_cast<int>(lparam), after);
-    } else if (shell && shell->transfer && command == shell->transfer_command) {
-        WorkerRunTransfer(shell->transfer, shell->after_transfer ? SendTransferDone : nullptr);
+        WorkerRunPortChange(command, static_cast<int>(lparam), s_hooks->port_changed);
+    } else if (s_hooks->transfer && command == s_hooks->transfer_command) {
+        WorkerRunTransfer(s_hooks->transfer, s_hooks->transfer_done);
     } else {
         return 0;
     }
@@ -141,8 +130,9 @@ static DWORD WINAPI PortWorkerThread(LPVOID)
     return 0;
 }
 
-int StartPortWorker()
+int StartPortWorker(const PortWorkerHooks* hooks)
 {
+    s_hooks = hooks;
     WNDCLASSA wc = {};
     wc.style = PORT_WORKER_CLASS_STYLE;
     wc.lpfnWndProc = PortWorkerWndProc;
@@ -186,9 +176,8 @@ int PostPortChange(unsigned command, int com)
 void RequestTransfer()
 {
     HWND worker = WorkerWindow();
-    const ShellProfile* shell = Shell();
-    if (worker && shell)
-        PostMessageA(worker, WM_COMMAND, MAKEWPARAM(shell->transfer_command, 0), 0);
+    if (worker && s_hooks)
+        PostMessageA(worker, WM_COMMAND, MAKEWPARAM(s_hooks->transfer_command, 0), 0);
 }
 
 void WorkerPause(unsigned ms) { Sleep(ms); }

@@ -9,7 +9,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "tool_shell.h"
+#include "shell_handles.h"
+#include "shell_ids.h"
 
 static HWND ProgressBar()
 {

@@ -14,7 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "tool_shell.h"  // LoadSystemLibrary, LibraryCall
+#include "system_library_win32.h"
 
 static_assert(sizeof(DCB) <= sizeof(PortLineState), "a DCB must fit PortLineState");
 

@@ -13,12 +13,7 @@
 #include "port_worker.h"
 #include "progress_bar.h"
 #include "serial_port.h"
-
-Shared<HINSTANCE> g_instance{nullptr};
-Shared<HWND> g_main_window{nullptr};
-Shared<HWND> g_front_panel{nullptr};
-Shared<HWND> g_log_view{nullptr};
-Shared<HWND> g_port_worker_window{nullptr};
+#include "system_library_win32.h"
 
 static const ShellProfile* s_shell = nullptr;
 
@@ -144,63 +139,6 @@ static INT_PTR CALLBACK FrontPanelProc(HWND panel, UINT message, WPARAM wparam, 
     default:
         return FALSE;
     }
-}
-
-void* LibraryCall(HMODULE module, const char* name)
-{
-    return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
-}
-
-// A call of a system DLL the tool imports (so loaded already), or nullptr
-// where this Windows lacks it.
-static void* SystemCall(const char* dll, const char* name)
-{
-    return LibraryCall(GetModuleHandleA(dll), name);
-}
-
-// A DLL loaded by name is looked for in the exe's folder first, and a tool
-// is run from where it was unpacked, often Downloads: nothing lying there
-// may be loaded. Where kernel32 has SetDefaultDllDirectories (Windows 8,
-// Windows 7 with its update) later loads by name search the system folder
-// only; SetDllDirectoryA("") takes the current folder out of the search
-// (XP SP1 and later). Looked up at run time, so Windows XP still starts.
-typedef BOOL(WINAPI* SetDefaultDllDirectoriesFn)(DWORD);
-typedef BOOL(WINAPI* SetDllDirectoryAFn)(LPCSTR);
-enum { SEARCH_SYSTEM32_ONLY = 0x00000800 };  // LOAD_LIBRARY_SEARCH_SYSTEM32, not in XP's headers
-
-// Run as the program's first constructor (priority 101, the first a
-// program may take): the C runtime's start-up runs the constructors before
-// WinMain, the stack protector's among them, which asks the crypto API for
-// its random guard and so loads DLLs. scripts/check_exes.sh checks that this
-// one comes first in the exe's constructor table.
-// Set by it: every load by name searches the system folder only.
-static int s_system_folder_only = 0;
-
-__attribute__((constructor(101))) static void SearchDllsInSystemFolderOnly()
-{
-    auto set_default = reinterpret_cast<SetDefaultDllDirectoriesFn>(SystemCall("kernel32.dll", "SetDefaultDllDirectories"));
-    if (set_default && set_default(SEARCH_SYSTEM32_ONLY))
-        s_system_folder_only = 1;
-    auto set_directory = reinterpret_cast<SetDllDirectoryAFn>(SystemCall("kernel32.dll", "SetDllDirectoryA"));
-    if (set_directory)
-        set_directory("");
-}
-
-HMODULE LoadSystemLibrary(const wchar_t* name)
-{
-    wchar_t path[MAX_PATH];
-    UINT n = GetSystemDirectoryW(path, MAX_PATH);
-    if (n == 0 || n + 1 + lstrlenW(name) >= MAX_PATH)
-        return nullptr;
-    path[n] = L'\\';
-    lstrcpyW(path + n + 1, name);
-    // The library's own imports are loaded by name. With the limit above
-    // they come from the system folder already. Without it (XP, Vista and 7
-    // without KB2533623) the altered search looks for them first in the
-    // library's own folder, the system folder, instead of the exe's.
-    if (s_system_folder_only)
-        return LoadLibraryW(path);
-    return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 // Vista and later show the person ending the session why a program holds it
@@ -331,6 +269,22 @@ static void BringToFront(HWND running)
     SetForegroundWindow(front);
 }
 
+// The worker's reports come to the main window, so the tool's
+// after_port_change and after_transfer run on the user-interface thread,
+// where the port, the image and the panel cannot change while they decide.
+static void SendPortChanged()
+{
+    SendMessageA(g_main_window.load(), WM_SHELL_PORT_CHANGED, 0, 0);
+}
+
+static void SendTransferDone()
+{
+    SendMessageA(g_main_window.load(), WM_SHELL_TRANSFER_DONE, 0, 0);
+}
+
+// Filled once from the profile before the worker starts.
+static PortWorkerHooks s_worker_hooks = {};
+
 int RunToolShell(const ShellProfile* shell, HINSTANCE instance)
 {
     s_shell = shell;
@@ -358,7 +312,11 @@ int RunToolShell(const ShellProfile* shell, HINSTANCE instance)
         return 0;
     if (!CreateMainDialog())
         return 0;
-    if (!StartPortWorker())
+    s_worker_hooks.transfer_command = shell->transfer_command;
+    s_worker_hooks.transfer = shell->transfer;
+    s_worker_hooks.port_changed = shell->after_port_change ? SendPortChanged : nullptr;
+    s_worker_hooks.transfer_done = shell->after_transfer ? SendTransferDone : nullptr;
+    if (!StartPortWorker(&s_worker_hooks))
         return 0;
     if (shell->after_worker)
         shell->after_worker();

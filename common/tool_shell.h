@@ -1,6 +1,6 @@
 // tool_shell: start-up and windowing skeleton shared by both tools (Win32).
 //
-// Owns the process-wide shell handles, the hidden main window (class
+// Owns the hidden main window (class
 // "main32Boot", the single-instance rendezvous), the front panel (dialog 103)
 // and its initialisation (log view over LOG_VIEW, port picker, progress bar
 // range), the message loop and the exit code. What differs between the tools
@@ -8,34 +8,25 @@
 // front panel's and main window's commands, the port worker's transfer, and
 // two start-up hooks.
 //
-// Before any other code of the exe runs (its first constructor) the DLL
-// search is limited to the system folder, so that nothing lying beside the
-// exe (a Downloads folder) is loaded; every library the tools load at run
-// time comes by its full path from the system folder (LoadSystemLibrary). The main window's
-// class carries the tool's icon (resource IDI_TOOL) for the taskbar and
-// Alt+Tab; each exe's manifest asks for Common Controls 6 and declares it
-// DPI aware, so the panel is laid out in dialog units at the screen's DPI.
+// The main window's class carries the tool's icon (resource IDI_TOOL) for
+// the taskbar and Alt+Tab; each exe's manifest asks for Common Controls 6
+// and declares it DPI aware, so the panel is laid out in dialog units at the
+// screen's DPI.
 //
-// Runs on the user-interface thread. The handles are written there during
-// start-up (the port worker window by the worker itself, the main window
-// cleared on WM_DESTROY) and read from both threads, hence Shared values.
-// Exit codes: 1 when the tool already runs, 0 on a start-up failure, else
-// the quit message's code (0).
+// The top of the framework: it starts the port worker with the tool's
+// transfer and reports that come back to the main window, and nothing in
+// common/ includes it.
+//
+// Runs on the user-interface thread; it writes the shell handles
+// (shell_handles.h) during start-up. Exit codes: 1 when the tool already
+// runs, 0 on a start-up failure, else the quit message's code (0).
 #pragma once
 
 #include <windows.h>
-#include "shared_value.h"
 
+#include "shell_handles.h"
 #include "shell_ids.h"
 #include "tool_profile.h"
-
-// Shell handles; the port worker thread handle is g_port_worker_thread
-// (serial_port.h), read by IsPortReady.
-extern Shared<HINSTANCE> g_instance;
-extern Shared<HWND> g_main_window;
-extern Shared<HWND> g_front_panel;
-extern Shared<HWND> g_log_view;
-extern Shared<HWND> g_port_worker_window;
 
 struct ShellProfile {
     const ToolProfile* tool;
@@ -86,15 +77,6 @@ int  CreateMainDialog();    // 1, or 0 after ErrorBox
 // The control's handle, with its outer rectangle in the dialog's client
 // coordinates in *rect; nullptr (rect untouched) when there is no such control.
 HWND GetControlRect(HWND dialog, int id, RECT* rect);
-
-// A library of Windows' own, by its full path in the system folder (for a
-// 32-bit tool on 64-bit Windows the redirector maps it to the 32-bit one):
-// loaded by name, Windows would take a file of that name lying beside the
-// exe first. nullptr when it is missing. Loaded for the life of the process.
-HMODULE LoadSystemLibrary(const wchar_t* name);
-// A call of a loaded library, found at run time so that a Windows lacking
-// it still starts; nullptr where it or the library (nullptr) is missing.
-void* LibraryCall(HMODULE module, const char* name);
 
 // Front panel to main window: WM_COMMAND with command in the high word.
 void PostMainCommand(unsigned command);
