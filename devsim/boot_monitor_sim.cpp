@@ -2,12 +2,15 @@
 // and the erase, program and EEPROM-write frames, checks every frame and the
 // order of the flash sequence, and rebuilds the code and EEPROM images that
 // the tool wrote. Runs on devsim's main thread, fed by its poll loop.
-#include "devsim.h"
+#include "boot_monitor_sim.h"
+#include "frame_input.h"
 #include "boot_monitor.h"
 
 #include <cstring>
 
 namespace {
+
+void BootMonitorSave();
 
 enum : unsigned char {
     BM_LEN_IDENTIFY = 0x02,          // length byte of an identify request
@@ -258,8 +261,6 @@ void HandleFrame(double now) {
     }
 }
 
-}  // namespace
-
 void BootMonitorInit() {
     // Code never erased nor programmed reads 00, so a skipped erase shows;
     // the EEPROM starts blank.
@@ -308,3 +309,9 @@ void BootMonitorSave() {
     if (g_opt.code_out) SaveImage(g_opt.code_out, s_code, sizeof s_code);
     if (g_opt.eeprom_out) SaveImage(g_opt.eeprom_out, s_eeprom, sizeof s_eeprom);
 }
+
+}  // namespace
+
+const DevicePersonality BOOT_MONITOR_SIM = {
+    "boot-monitor", BootMonitorInit, BootMonitorInput, BootMonitorIdle, BootMonitorPartial, BootMonitorSave,
+};

@@ -1,12 +1,15 @@
 // The EEPROM device personality: takes vessamo's 133-byte write frames,
 // checks them, answers each with a 15-byte reply and rebuilds the EEPROM
 // contents written. Runs on devsim's main thread, fed by its poll loop.
-#include "devsim.h"
+#include "eeprom_sim.h"
+#include "frame_input.h"
 #include "eeprom_writer.h"
 
 #include <cstring>
 
 namespace {
+
+void EepromDeviceSave();
 
 enum : unsigned char {
     EEPROM_ADDR_HIGH_MASK = 0xFC,    // byte 2 bits that must be 0 (18-bit address)
@@ -94,8 +97,6 @@ void HandleFrame(double now) {
     }
 }
 
-}  // namespace
-
 void EepromDeviceInit() {
     memset(s_image, 0xFF, sizeof s_image);
 }
@@ -125,3 +126,9 @@ void EepromDeviceIdle(double now) { FrameInputQuiet(&s_in, now, EEPROM_FRAME_BYT
 void EepromDeviceSave() {
     if (g_opt.eeprom_out) SaveImage(g_opt.eeprom_out, s_image, s_image_end);
 }
+
+}  // namespace
+
+const DevicePersonality EEPROM_DEVICE_SIM = {
+    "eeprom", EepromDeviceInit, EepromDeviceInput, EepromDeviceIdle, EepromDevicePartial, EepromDeviceSave,
+};

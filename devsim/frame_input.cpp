@@ -1,8 +1,9 @@
 // Frame input shared by both personalities: collecting a frame's bytes,
 // dropping input after a byte that breaks a frame, and what happens when the
 // line goes quiet with a frame half received. Runs on devsim's main thread,
-// called from the personalities' input and idle functions. See devsim.h.
-#include "devsim.h"
+// called from the personalities' input and idle functions. See frame_input.h.
+#include "frame_input.h"
+#include "device_line.h"
 
 int FrameInputDropping(FrameInput* in, unsigned char c) {
     if (!in->discarding) return 0;

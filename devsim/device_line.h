@@ -1,14 +1,15 @@
-// devsim: the device side of both serial protocols on a pseudo-terminal.
+// device_line: the line both device personalities of devsim speak on, and
+// the options record they share.
 //
-// devsim.cpp owns the process: options, the pseudo-terminal pair, the one
+// It owns the pseudo-terminal pair (and the --link to its slave), the one
 // poll loop, the reply queue, the transcript, the violation count and the
-// saving of reconstructed images. Two personalities plug into that loop:
-// boot_monitor_sim.cpp (the boot monitor that brannik flashes through) and
-// eeprom_sim.cpp (the device side of vessamo's EEPROM write); both take their
-// frames off the line through frame_input.cpp. Everything runs on the main
-// thread; the personalities only consume bytes and queue replies, they never
-// block, so a reply leaves within a fraction of a millisecond of the frame's
-// last byte (plus --reply-delay-ms).
+// saving of images through a temporary file. A personality answers with a
+// table of its functions (DevicePersonality); the loop feeds it the bytes
+// that arrive and calls it when the line stays quiet, and the personality
+// queues its replies here. Everything runs on devsim's main thread; the
+// personalities only consume bytes and queue replies, they never block, so a
+// reply leaves within a fraction of a millisecond of the frame's last byte
+// (plus --reply-delay-ms).
 #pragma once
 
 #include <cstddef>
@@ -83,7 +84,30 @@ struct DevsimOptions {
 
 extern DevsimOptions g_opt;
 
-// ---- services of devsim.cpp for the personalities --------------------------
+// ---- what a personality gives the line ----------------------------------
+
+struct DevicePersonality {
+    const char* name;                 // as on the command line
+    void (*init)();
+    void (*input)(const unsigned char* bytes, unsigned n, double now_ms);
+    void (*idle)(double now_ms);      // called when input stayed quiet for the frame gap
+    int  (*partial)();                // 1 while a frame is half received
+    void (*save)();                   // writes the images asked for
+};
+
+// ---- the line, for devsim's main ------------------------------------------
+
+// Takes the stop signals (SIGINT, SIGTERM, SIGHUP), opens the transcript,
+// the pseudo-terminal pair and the link, inits the personality and prints
+// the device path; DEVSIM_EXIT_OK, or DEVSIM_EXIT_SYSTEM after a message on
+// stderr.
+int  LineOpen(const DevicePersonality* device);
+// Runs the personality until a stop signal or, with --once, until the last
+// reply is taken; then saves its images, removes the link, closes the line
+// and the transcript. The exit code: DEVSIM_EXIT_OK or DEVSIM_EXIT_VIOLATION.
+int  LineRun(const DevicePersonality* device);
+
+// ---- services of the line for the personalities -------------------------
 
 double NowMs();                       // monotonic, ms since devsim started
 // Byte i of the reply fields that the tools do not interpret (--filler).
@@ -101,51 +125,5 @@ const Fault* TakeFault(FaultPhase phase, unsigned block);
 // Writes n bytes to path through a temporary file and a rename, so a reader
 // never sees half a file. Reports failure on stderr; returns 1/0.
 int SaveImage(const char* path, const unsigned char* bytes, size_t n);
-void RequestFinish();                 // --once: exit once the replies are out
+void RequestFinish();                 // --once: end LineRun once the replies are out
 
-// ---- frame input, shared by the personalities (frame_input.cpp) -----------
-// A personality collects a frame byte by byte. After a byte that cannot
-// belong to a frame it drops all input until the line has been quiet for
-// DEVSIM_FRAME_GAP_MS: the bytes that follow are the rest of a broken frame,
-// and taking one of them for a frame start would only report more noise.
-// The dropped bytes go to the transcript as one line when the line goes quiet.
-
-enum {
-    DEVSIM_FRAME_MAX = 256,      // frame buffer, bytes (longest frame of either device: 136)
-    DEVSIM_DISCARD_KEEP = 256,   // dropped bytes kept for the transcript
-};
-
-struct FrameInput {
-    unsigned char frame[DEVSIM_FRAME_MAX];
-    unsigned have;               // bytes of the frame received so far
-    int discarding;              // dropping input until the line goes quiet
-    unsigned char discard[DEVSIM_DISCARD_KEEP];
-    unsigned discard_n;          // dropped bytes kept (later ones are not logged)
-};
-
-// Returns 1 (and keeps c for the transcript) while input is being dropped.
-int FrameInputDropping(FrameInput* in, unsigned char c);
-// Adds c to the frame; returns the bytes of the frame received so far.
-unsigned FrameInputAdd(FrameInput* in, unsigned char c);
-// Starts dropping: kept are the bytes already taken that the transcript
-// should show first; the frame collected so far is abandoned.
-void FrameInputDrop(FrameInput* in, const unsigned char* kept, unsigned n);
-int  FrameInputPartial(const FrameInput* in);  // 1 while a frame or a drop is open
-// The line went quiet: logs the dropped bytes, or logs and reports the frame
-// cut off short (need: its full length, 0 while its length is not known yet).
-// Leaves the input ready for a new frame.
-void FrameInputQuiet(FrameInput* in, double now_ms, unsigned need);
-
-// ---- the personalities -----------------------------------------------------
-
-void BootMonitorInit();
-void BootMonitorInput(const unsigned char* bytes, unsigned n, double now_ms);
-void BootMonitorIdle(double now_ms);   // called when input stayed quiet for the frame gap
-int  BootMonitorPartial();             // 1 while a frame is half received
-void BootMonitorSave();                // writes --code-out and --eeprom-out
-
-void EepromDeviceInit();
-void EepromDeviceInput(const unsigned char* bytes, unsigned n, double now_ms);
-void EepromDeviceIdle(double now_ms);
-int  EepromDevicePartial();
-void EepromDeviceSave();
