@@ -16,4 +16,5 @@ const ToolProfile BRANNIK_PROFILE = {
     0x58208844,  // WS_CHILD|WS_VISIBLE|WS_DISABLED|WS_VSCROLL|ES_SAVESEL|ES_READONLY|ES_AUTOVSCROLL|ES_MULTILINE
     50,                                     // pause after a close, ms
     50,                                     // pause after an open, ms
+    "brannik",                              // the saved log's name
 };

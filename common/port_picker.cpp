@@ -96,6 +96,14 @@ static void ReadDevicesIfChanged(int count)
     s_devices_changed = false;
 }
 
+void PortPickerEntry(int com, char* out, unsigned size)
+{
+    if (com >= 1 && com < PORT_LIST_SLOTS && s_named[com])
+        snprintf(out, size, "%s", s_named_entry[com]);
+    else
+        PortEntryText(com, nullptr, out, size);
+}
+
 void FillPortPicker(void* picker)
 {
     int shown = PickerShown(picker);
@@ -108,9 +116,8 @@ void FillPortPicker(void* picker)
     for (int i = 0; i < count; ++i) {
         int com = GetListedPort(i);
         char text[PICKER_ENTRY_BYTES];
-        if (!s_named[com])
-            PortEntryText(com, nullptr, text, sizeof text);
-        PickerAdd(picker, s_named[com] ? s_named_entry[com] : text);
+        PortPickerEntry(com, text, sizeof text);
+        PickerAdd(picker, text);
         if (com == shown_port)
             show = i + 1;
     }

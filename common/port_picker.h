@@ -42,6 +42,10 @@ void NotePortDevicesChanged();  // the next fill reads the devices' records agai
 // name went in.
 int  PortEntryText(int com, const char* name, char* out, unsigned size);
 
+// COM<com>'s entry as the picker lists it, with its device's name from the
+// last reading of the records. User-interface thread.
+void PortPickerEntry(int com, char* out, unsigned size);
+
 // The dropped list's width in pixels: the widest entry's text plus the
 // list's margins and scroll bar (`chrome`), kept within the right edge of
 // the work area of the monitor the picker is on, and never narrower than

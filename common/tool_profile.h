@@ -24,6 +24,7 @@ struct ToolProfile {
     unsigned long log_view_style;       // RICHEDIT window style
     unsigned close_pause_ms;        // the line left closed this long after a close of an open port
     unsigned open_pause_ms;         // the line left alone this long after an open, failed or not
+    const char* log_name;           // the saved log's name and header: "brannik-....log"
 };
 
 extern const ToolProfile BRANNIK_PROFILE;

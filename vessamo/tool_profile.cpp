@@ -16,4 +16,5 @@ const ToolProfile VESSAMO_PROFILE = {
     0x50208844,  // as brannik's, but enabled: the user may scroll and copy
     0,                                      // no pause after a close: the open follows at once
     50,                                     // pause after an open, ms
+    "vessamo",                              // the saved log's name
 };
