@@ -105,8 +105,15 @@ static int EndIfStopped()
 
 // Sync or identify failed: the panel stays started until "Stop Flash",
 // unless the user has pressed it already.
+// A stop the technician made is no failure: the bar and the button are
+// cleared instead. They are shown before the state moves: once it is idle
+// the next flash may begin. (A stop that crosses the failure here shows it.)
 static void EndWithoutRestore()
 {
+    if (g_flash_state.load() == FLASH_STOPPED)
+        ProgressRunStopped();
+    else
+        ProgressRunFailed();
     if (!MoveState(FLASH_STARTED, FLASH_HALTED))
         EndIfStopped();
 }
@@ -142,7 +149,8 @@ static void RestorePanel()
 
 void FlashFirmware()
 {
-    // Stopped before it began: no probe, and the panel is the user's.
+    // Stopped before it began: no probe, and the panel is the user's (the
+    // bar and the button still show the last run that did begin).
     if (EndIfStopped())
         return;
 
@@ -152,6 +160,7 @@ void FlashFirmware()
     // A stop during the prompts ends the sequence before its first probe.
     if (EndIfStopped())
         return;
+    ProgressRunWaiting();
     if (!SyncBootMonitor() || !IdentifyBootMonitor()) {
         EndWithoutRestore();
         return;
@@ -168,6 +177,9 @@ void FlashFirmware()
     if (ok) {
         LogPrint("Выключите и включите питание устройства !\r\n");
         ProgressReset();
+        ProgressRunSucceeded();
+    } else {
+        ProgressRunFailed();
     }
     RestorePanel();
 }

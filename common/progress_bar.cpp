@@ -16,3 +16,19 @@ int ProgressSnapMoves(unsigned pos, unsigned max, ProgressMove moves[PROGRESS_SN
     moves[3] = {1, max};
     return 4;
 }
+
+TaskbarView TaskbarFor(RunShown shown, unsigned pos, unsigned max)
+{
+    switch (shown) {
+    case RUN_WAITING:
+        return {TASKBAR_INDETERMINATE, 0, 0};
+    case RUN_PROGRESS:
+        return {TASKBAR_NORMAL, pos, max};
+    case RUN_FAILED:
+        if (pos == 0 || max == 0)
+            return {TASKBAR_ERROR, 1, 1};
+        return {TASKBAR_ERROR, pos, max};
+    default:
+        return {TASKBAR_NONE, 0, 0};
+    }
+}

@@ -23,6 +23,24 @@ void ProgressBegin(unsigned steps);  // range 0..steps (low 16 bits), step 1
 void ProgressStep();                 // position += step
 void ProgressReset();                // position = 0
 
+// How the run stands. ProgressBegin means the run's blocks go out
+// (RUN_PROGRESS, the bar's normal state).
+enum RunShown { RUN_NONE, RUN_WAITING, RUN_PROGRESS, RUN_FAILED };
+void ProgressRunWaiting();    // a run waits for the device: bar normal, button indeterminate
+void ProgressRunFailed();     // bar in its error state where it stopped; button error; signalled
+void ProgressRunSucceeded();  // button cleared; signalled
+void ProgressRunStopped();    // bar normal, button cleared; not signalled
+
+// The taskbar button for a run shown so, the bar at pos of 0..max.
+enum TaskbarFlag { TASKBAR_NONE, TASKBAR_INDETERMINATE, TASKBAR_NORMAL, TASKBAR_ERROR };
+struct TaskbarView {
+    TaskbarFlag flag;
+    unsigned done, total;  // the button's bar, where the flag shows one
+};
+// A failure before the first block shows a full red button, so that it is
+// seen at all; otherwise the button's bar is the panel's.
+TaskbarView TaskbarFor(RunShown shown, unsigned pos, unsigned max);
+
 // One move of the bar: its range becomes 0..value, or its position value.
 struct ProgressMove {
     int is_range;
@@ -37,3 +55,9 @@ int ProgressSnapMoves(unsigned pos, unsigned max, ProgressMove moves[PROGRESS_SN
 // Win32 only: the front panel's bar (an HWND) snaps after each position
 // change. Called once by the shell as the panel initialises.
 void SnapProgressBar(void* bar);
+// Win32, user-interface thread: Windows made (or made again) the taskbar
+// button ("TaskbarButtonCreated" to the main window): the button follows
+// the run from now on. A panel brought to the front stops the button's
+// flashing.
+void TaskbarButtonCreated();
+void StopFlashingButton();

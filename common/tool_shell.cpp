@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <dbt.h>
 
+#include "log_menu.h"
 #include "log_view.h"
 #include "port_picker.h"
 #include "port_worker.h"
@@ -136,6 +137,15 @@ static INT_PTR CALLBACK FrontPanelProc(HWND panel, UINT message, WPARAM wparam, 
     case WM_SHELL_PICKER_START:
         PickerShowStart(GetDlgItem(panel, IDC_COMPORT));
         return TRUE;
+    case WM_CONTEXTMENU:
+        return LogContextMenu(panel, reinterpret_cast<HWND>(wparam), static_cast<short>(LOWORD(lparam)),
+                              static_cast<short>(HIWORD(lparam)))
+                   ? TRUE
+                   : FALSE;
+    case WM_ACTIVATE:
+        if (LOWORD(wparam) != WA_INACTIVE)
+            StopFlashingButton();  // the technician came back to a run's end
+        return FALSE;
     default:
         return FALSE;
     }
@@ -167,8 +177,15 @@ static LRESULT QueryEndSession(HWND window)
     return may_end ? TRUE : FALSE;
 }
 
+// Windows 7 and later send it to the window whose taskbar button they made.
+static UINT s_taskbar_button_created = 0;
+
 static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
 {
+    if (message == s_taskbar_button_created && message) {
+        TaskbarButtonCreated();
+        return 0;
+    }
     switch (message) {
     case WM_CREATE:
     case WM_SIZE:
@@ -206,6 +223,7 @@ static LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam,
 
 int CreateMainWindow()
 {
+    s_taskbar_button_created = RegisterWindowMessageW(L"TaskbarButtonCreated");
     WNDCLASSA wc = {};
     wc.lpfnWndProc = MainWindowProc;
     wc.hInstance = g_instance.load();

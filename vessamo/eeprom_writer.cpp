@@ -28,11 +28,9 @@ void BuildEepromFrame(unsigned char* frame, unsigned block, const unsigned char*
         frame[EEPROM_FRAME_DATA_OFFSET + k] = data[k];
 }
 
-void FlashEeprom()
+// The blocks, each written and acknowledged; 1 when every one was.
+static int WriteBlocks()
 {
-    if (!g_port.load())
-        return;  // no port: not a word, not a byte
-
     // Drop whatever an earlier, failed run left in either direction.
     PortPurge(g_port.load());
     LogPrint("Записываем данные ... ");
@@ -49,7 +47,7 @@ void FlashEeprom()
         PortHandle port = g_port.load();
         if (!port || !PortWrite(port, frame, EEPROM_FRAME_BYTES)) {
             LogPrint("Ошибка отправки данных. i = %i\n", (int)i);
-            return;
+            return 0;
         }
 
         // Any surplus beyond 15 bytes stays queued and starts the next reply.
@@ -59,12 +57,12 @@ void FlashEeprom()
             got = 0;  // a failed read counts as nothing received
         if (got != EEPROM_REPLY_BYTES) {
             LogPrint("Неверное количество полученных данных. i = %i, lpSize = %i\n", (int)i, got);
-            return;
+            return 0;
         }
         if (reply[0] != EEPROM_FRAME_START) {
             LogPrint("Неверный формат ответной посылки. i = %i  %02X %02X %02X %02X\n",
                      (int)i, reply[0], reply[1], reply[2], reply[3]);
-            return;
+            return 0;
         }
 
         switch (reply[1]) {
@@ -73,13 +71,13 @@ void FlashEeprom()
             break;
         case EEPROM_REPLY_WRITE_ERROR:
             LogPrint("Ошибка записи в микросхему EEPROM. i = %i, err = %i\n", (int)i, reply[2]);
-            return;
+            return 0;
         case EEPROM_REPLY_BUS_NOT_READY:
             LogPrint("Шина данных устройства EEPROM не готова. i = %i, err = %i\n", (int)i, reply[2]);
-            return;
+            return 0;
         case EEPROM_REPLY_SIZE_ERROR:
             LogPrint("Не верный размер переданных данных. i = %i\n", (int)i);
-            return;
+            return 0;
         default:
             break;  // a status the device family may add later: not a failure
         }
@@ -87,4 +85,15 @@ void FlashEeprom()
 
     LogPrint("OK !\r\n");
     ProgressReset();
+    return 1;
+}
+
+void FlashEeprom()
+{
+    if (!g_port.load())
+        return;  // no port: not a word, not a byte
+    if (WriteBlocks())
+        ProgressRunSucceeded();
+    else
+        ProgressRunFailed();
 }
