@@ -285,6 +285,8 @@ TEST_F(EepromDevsimTest, RepliesAndTheirMessages)
         // A failed run leaves the bar where it stood; a success resets it.
         bool ok = strncmp(c.outcome, "OK", 2) == 0;
         EXPECT_EQ(RecordedProgress().pos, ok ? 0u : c.steps);
+        EXPECT_EQ(RecordedRunOps(), ok ? "succeeded" : "failed");
+        EXPECT_EQ(RecordedProgress().shown, ok ? RUN_NONE : RUN_FAILED);
         EXPECT_EQ(Steps(RecordedProgressOps()), (int)c.steps);
         StopDevice();
         EXPECT_EQ(dev_.exit_code, 0) << dev_.stderr_text;

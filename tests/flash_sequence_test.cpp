@@ -220,6 +220,8 @@ TEST_F(FlashSequenceTest, FullFlashWritesTheImageAndReturnsThePanelToIdle)
                                          Repeat("step", 384) + " reset begin:128" +
                                          Repeat("step", 128) + " reset");
     EXPECT_EQ(RecordedProgress().pos, 0u);
+    EXPECT_EQ(RecordedRunOps(), "waiting succeeded");
+    EXPECT_EQ(RecordedProgress().shown, RUN_NONE);
     EXPECT_EQ(PanelOpsSinceStart(), "DisableStartFlash " + RESTORE_OPS);
     ExpectPanel(true, "Start Flash", true, 0);
 
@@ -267,6 +269,8 @@ TEST_F(FlashSequenceTest, AFailedExchangeEndsThePhasesAndRestoresThePanel)
         ProgressModel bar = RecordedProgress();
         EXPECT_EQ(bar.max, c.bar_max);
         EXPECT_EQ(bar.pos, c.bar_pos);
+        EXPECT_EQ(bar.shown, RUN_FAILED);  // red where it stopped
+        EXPECT_EQ(RecordedRunOps(), "waiting failed");
         EXPECT_EQ(PanelOpsSinceStart(), "DisableStartFlash " + RESTORE_OPS);
         ExpectPanel(true, "Start Flash", true, 0);
 
@@ -300,6 +304,7 @@ TEST_F(FlashSequenceTest, SyncOrIdentifyFailureLeavesThePanelStarted)
 
         EXPECT_EQ(RecordedLog(), PROMPTS + c.log_after_prompts);
         EXPECT_EQ(RecordedProgressOps(), "");
+        EXPECT_EQ(RecordedRunOps(), "waiting failed");
         EXPECT_EQ(PanelOpsSinceStart(), "");
         ExpectPanel(true, "Stop Flash", false, 1);
 
@@ -327,6 +332,8 @@ TEST_F(FlashSequenceTest, StopDuringTheSyncEndsItWithNothingButProbesSent)
     EXPECT_EQ(g_flash_state.load(), FLASH_IDLE);
     EXPECT_EQ(RecordedLog(), PROMPTS);
     EXPECT_EQ(RecordedProgressOps(), "");
+    EXPECT_EQ(RecordedRunOps(), "waiting stopped");  // no failure, nothing signalled
+    EXPECT_EQ(RecordedProgress().ends, 0);
     EXPECT_EQ(PanelOpsSinceStart(), "");
 
     std::vector<Frame> frames = StopDevice();

@@ -8,6 +8,16 @@
 #include <string>
 #include <thread>
 
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "file_open.h"
+#include "log_save.h"
 #include "log_view.h"
 #include "recording.h"
 #include "panel_buttons.h"
@@ -290,6 +300,117 @@ TEST(ProgressModel, SnapMovesDrawAThemedBarFullBeforeTheNextReset)
     }
     ProgressMove moves[PROGRESS_SNAP_MOVES];
     EXPECT_EQ(ProgressSnapMoves(0, 0, moves), 0);  // an empty range draws nothing
+}
+
+// The taskbar button through a run's events, each a state the transfers
+// leave the bar in (their own tests check which they raise when).
+TEST(ProgressModel, TheTaskbarButtonFollowsTheRun)
+{
+    struct Case {
+        RunShown shown;
+        unsigned pos, max;
+        TaskbarFlag flag;
+        unsigned done, total;
+    } cases[] = {
+        {RUN_NONE, 0, 2048, TASKBAR_NONE, 0, 0},            // before any run, after a success or a stop
+        {RUN_WAITING, 17, 384, TASKBAR_INDETERMINATE, 0, 0},  // brannik waits for the device
+        {RUN_PROGRESS, 0, 96, TASKBAR_NORMAL, 0, 96},        // a phase begins
+        {RUN_PROGRESS, 40, 384, TASKBAR_NORMAL, 40, 384},
+        {RUN_FAILED, 40, 384, TASKBAR_ERROR, 40, 384},       // a block refused: red where it stopped
+        {RUN_FAILED, 0, 96, TASKBAR_ERROR, 1, 1},            // refused at block 0, or no reply to identify
+        {RUN_FAILED, 0, 0, TASKBAR_ERROR, 1, 1},             // vessamo with no blocks to write
+    };
+    for (const Case& c : cases) {
+        TaskbarView v = TaskbarFor(c.shown, c.pos, c.max);
+        EXPECT_EQ(v.flag, c.flag) << c.shown << " " << c.pos;
+        if (c.flag != TASKBAR_NONE && c.flag != TASKBAR_INDETERMINATE) {
+            EXPECT_EQ(v.done, c.done) << c.shown << " " << c.pos;
+            EXPECT_EQ(v.total, c.total) << c.shown << " " << c.pos;
+        }
+    }
+}
+
+// The saved log: header, then the log as the view shows it, UTF-8 with a
+// byte-order mark and CR LF throughout; the clipboard's text is the same log.
+TEST(LogSave, TheFileHoldsTheHeaderAndTheLogAsShown)
+{
+    struct Case {
+        const char* what;
+        std::u16string view;   // as the control hands it back
+        const char* entry;     // the open port's picker entry, nullptr for none
+        unsigned baud;
+        int bits;
+        std::string port_line, log_utf8;
+    } cases[] = {
+        {"breaks as riched32 and riched20 give them",
+         u"Порт COM 3 открыт.\r\r\nOK !\r\nLast\rline\n", "COM 3 (USB-SERIAL CH340)", 115200, 32,
+         "Port: COM 3 (USB-SERIAL CH340), 115200 baud",
+         "\xD0\x9F\xD0\xBE\xD1\x80\xD1\x82 COM 3 \xD0\xBE\xD1\x82\xD0\xBA\xD1\x80\xD1\x8B\xD1\x82.\r\n"
+         "OK !\r\nLast\r\nline\r\n"},
+        {"empty lines kept, no port", u"\r\n\r\nx", nullptr, 921600, 64, "Port: none open", "\r\n\r\nx"},
+        {"a name beyond the code page and a lone surrogate", u"\U0001F50C \xD800.", "COM 12 (\xD2\x9A\xD0\xB0\xD0\xB7\xD0\xB0\xD2\x9B)", 921600, 64,
+         "Port: COM 12 (\xD2\x9A\xD0\xB0\xD0\xB7\xD0\xB0\xD2\x9B), 921600 baud", "\xF0\x9F\x94\x8C \xEF\xBF\xBD."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::u16string crlf = LogTextWithCrLf(c.view.data(), c.view.size());
+        EXPECT_EQ(Utf16ToUtf8(crlf), c.log_utf8);
+        char port[LOG_PORT_TEXT_BYTES];
+        LogPortText(c.entry, c.baud, port, sizeof port);
+        LogFileHeader header = {"brannik", "1.0.0.1", "10.0.19045, 64-bit", c.bits, "2026-12-10 14:03:22", port};
+        std::string file = LogFileBytes(header, crlf);
+        std::string want_head = std::string("\xEF\xBB\xBF") + "Tool: brannik 1.0.0.1 (" + std::to_string(c.bits) +
+                                "-bit exe)\r\nWindows: 10.0.19045, 64-bit\r\nSaved: 2026-12-10 14:03:22\r\n" +
+                                c.port_line + "\r\n\r\n";
+        EXPECT_EQ(file, want_head + c.log_utf8);
+    }
+    char name[64];
+    const int when[6] = {2026, 1, 9, 7, 5, 3};
+    LogFileName("vessamo", when, name, sizeof name);
+    EXPECT_STREQ(name, "vessamo-2026-01-09-070503.log");
+}
+
+// A save replaces the target only once the whole file is written; one that
+// fails part-way (here the process's file size limit, as a full disk would)
+// leaves the old file as it was, no other file behind, and says why.
+TEST(LogSave, AFailedSaveLeavesTheTargetAsItWas)
+{
+    char dir[] = "/tmp/log_save_XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string target = std::string(dir) + "/brannik.log";
+    char reason[256] = "";
+    ASSERT_EQ(WriteWholeFile(target.c_str(), "old log", 7, reason, sizeof reason), 1) << reason;
+    std::string big(64 * 1024, 'x');
+    ASSERT_EQ(WriteWholeFile(target.c_str(), big.data(), big.size(), reason, sizeof reason), 1) << reason;
+    ASSERT_EQ(WriteWholeFile(target.c_str(), "old log", 7, reason, sizeof reason), 1) << reason;
+
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = {16 * 1024, 16 * 1024};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        char why[256] = "";
+        int ok = WriteWholeFile(target.c_str(), big.data(), big.size(), why, sizeof why);
+        _exit(ok ? 1 : why[0] ? 0 : 2);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the save did not fail, or said no reason";
+
+    FILE* f = fopen(target.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    char back[16] = "";
+    size_t n = fread(back, 1, sizeof back, f);
+    fclose(f);
+    EXPECT_EQ(std::string(back, n), "old log");
+    EXPECT_NE(access((target + ".saving").c_str(), F_OK), 0) << "the part-written file was left behind";
+
+    std::string folder_gone = std::string(dir) + "/gone/brannik.log";
+    EXPECT_EQ(WriteWholeFile(folder_gone.c_str(), "x", 1, reason, sizeof reason), 0);
+    EXPECT_STRNE(reason, "");
+    unlink(target.c_str());
+    rmdir(dir);
 }
 
 TEST(PanelModel, OperationsChangeOnlyTheirControl)

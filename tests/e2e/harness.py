@@ -294,6 +294,18 @@ class Driver:
     def open_file(self, path, ms=15000):
         return self.cmd('open %d %s' % (ms, windows_path(path)), timeout=ms / 1000 + 30)
 
+    def save_file(self, path, ms=15000):
+        """Types PATH into the "Save As" dialog and presses Save."""
+        return self.cmd('save %d %s' % (ms, windows_path(path)), timeout=ms / 1000 + 30)
+
+    def log_menu(self, key, at=None):
+        """The log's context menu (the menu key, or a right-click at the screen
+        point AT), then KEY typed into it."""
+        return self.cmd('logmenu %s' % key + ('' if at is None else ' %d %d' % at))
+
+    def clipboard(self):
+        return bytes.fromhex(self.cmd('clipboard')).decode('utf-8')
+
     def drop(self, cid=IDC_COMPORT):
         """Drops the picker's list down (CBN_DROPDOWN) and closes it again."""
         return self.cmd('drop %d' % cid)

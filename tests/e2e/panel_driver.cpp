@@ -356,6 +356,25 @@ BOOL CALLBACK ListTop(HWND h, LPARAM) {
   return TRUE;
 }
 
+// A shown popup menu (class #32768) of process pid.
+struct MenuArgs {
+  DWORD pid;
+  HWND found;
+};
+
+BOOL CALLBACK FindMenu(HWND h, LPARAM p) {
+  MenuArgs* a = reinterpret_cast<MenuArgs*>(p);
+  char cls[16];
+  ClassOf(h, cls, sizeof cls);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(h, &pid);
+  if (pid == a->pid && strcmp(cls, "#32768") == 0 && IsWindowVisible(h)) {
+    a->found = h;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // Splits "WORD rest": returns rest (may be empty), terminates WORD.
 char* SplitWord(char* s) {
   while (*s && *s != ' ') ++s;
@@ -691,10 +710,52 @@ void Run(char* line) {
     if (!box) { Answer("err no box"); return; }
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     Answer("ok");
-  } else if (strcmp(cmd, "open") == 0 || strcmp(cmd, "opencancel") == 0) {
+  } else if (strcmp(cmd, "logmenu") == 0) {
+    // "logmenu KEY [X Y]": the log's context menu, as the menu key opens it
+    // or as a right-click at screen point X,Y does; then KEY, an item's
+    // access key, typed into the menu.
+    char* rest = SplitWord(arg);
+    if (!g_panel || !*arg) { Answer("err no panel"); return; }
+    LPARAM where = static_cast<LPARAM>(-1);
+    if (*rest) {
+      char* y = SplitWord(rest);
+      where = MAKELPARAM(atoi(rest), atoi(y));
+    }
+    PostMessageA(g_panel, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(g_panel), where);
+    MenuArgs a = {0, nullptr};
+    GetWindowThreadProcessId(g_panel, &a.pid);
+    for (int waited = 0; !a.found && waited < 5000; waited += POLL_MS) {
+      Sleep(POLL_MS);
+      EnumWindows(FindMenu, reinterpret_cast<LPARAM>(&a));
+    }
+    if (!a.found) { Answer("err no menu"); return; }
+    // The menu's loop takes every keyboard message of the tool's thread.
+    PostMessageA(g_panel, WM_CHAR, static_cast<unsigned char>(arg[0]), 0);
+    Answer("ok");
+  } else if (strcmp(cmd, "clipboard") == 0) {
+    if (!OpenClipboard(nullptr)) { Answer("err clipboard busy"); return; }
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const wchar_t* text = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+    static char utf8[1 << 20];
+    int n = text ? WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr) : 0;
+    if (text) GlobalUnlock(data);
+    CloseClipboard();
+    if (!text) { Answer("err no text"); return; }
+    AnswerHex("ok ", reinterpret_cast<unsigned char*>(utf8), n > 0 ? n - 1 : 0);
+  } else if (strcmp(cmd, "open") == 0 || strcmp(cmd, "opencancel") == 0 || strcmp(cmd, "save") == 0) {
     char* path8 = SplitWord(arg);
-    HWND dlg = WaitTopDialog(L"Open", 0, atoi(arg));
-    if (!dlg) { Answer("err no open dialog"); return; }
+    HWND dlg = nullptr;
+    if (strcmp(cmd, "save") != 0) {
+      dlg = WaitTopDialog(L"Open", 0, atoi(arg));
+    } else {
+      // Windows' own title, in the prefix's language.
+      for (int waited = 0; !dlg && waited < atoi(arg); waited += POLL_MS) {
+        dlg = FindTopDialog(L"Save As", 0);
+        if (!dlg) dlg = FindTopDialog(L"Сохранить как", 0);
+        if (!dlg) Sleep(POLL_MS);
+      }
+    }
+    if (!dlg) { Answer("err no file dialog"); return; }
     if (strcmp(cmd, "opencancel") == 0) {
       PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
       Answer("ok");

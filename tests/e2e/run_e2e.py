@@ -132,6 +132,36 @@ class SessionTest(unittest.TestCase):
             self.assertEqual(get(), expected)
             time.sleep(0.2)
 
+    def assertLogLeaves(self, tool, baud, at=None):
+        """Copy Log puts the log on the clipboard as shown; Save Log As writes
+        it to a file: UTF-8 with a byte-order mark, CR LF, the header first."""
+        log = self.d.log()
+        self.d.log_menu('l', at)
+        clip = h.wait_for(lambda: self.d_clipboard(), lambda c: c is not None, 10, 'the log on the clipboard')
+        self.assertNotIn('\r\r', clip)
+        self.assertEqual(clip.replace('\r\n', '\n'), log)
+        self.assertEqual(clip.count('\n'), clip.count('\r\n'))
+        path = os.path.join(self.s.dir, 'saved %s.log' % tool)
+        self.d.log_menu('s', at)
+        self.d.save_file(path)
+        data = h.wait_for(lambda: read(path) if os.path.exists(path) else b'', lambda b: b, 15, 'the saved log')
+        self.assertTrue(data.startswith(b'\xef\xbb\xbf'), data[:16])
+        text = data[3:].decode('utf-8')
+        head, _, body = text.partition('\r\n\r\n')
+        lines = head.split('\r\n')
+        self.assertRegex(lines[0], r'^Tool: %s 1\.0\.0\.1 \((32|64)-bit exe\)$' % tool)
+        self.assertTrue(lines[1].startswith('Windows: '), lines)
+        self.assertRegex(lines[2], r'^Saved: \d{4}-\d\d-\d\d \d\d:\d\d:\d\d$')
+        self.assertEqual(lines[3], 'Port: COM 3, %s baud' % baud)
+        self.assertEqual(body, clip)
+        self.assertEqual(self.d.log(), log)  # the log as it was
+
+    def d_clipboard(self):
+        try:
+            return self.d.clipboard()
+        except h.DriverError:
+            return None
+
 
 class StartupTest(SessionTest):
     def check_common(self, label, action, action_enabled, progress_enabled):
@@ -318,6 +348,13 @@ class VessamoTransferTest(SessionTest):
                     self.assertRegex(line, tail)
                 self.assertEqual(self.d.progress(), (0, 8, position))
                 dev.stop()
+        # A right-click over the log view: the same menu, Copy Log and Save Log As.
+        dev = self.s.devsim('eeprom')
+        self.d.pick_text(IDC_COMPORT, 'COM 3')
+        self.d.wait_log(lambda l: l.endswith(OPENED_COM3))
+        r = self.d.log_rect()
+        self.assertLogLeaves('vessamo', '921600', ((r[0] + r[2]) // 2, (r[1] + r[3]) // 2))
+        dev.stop()
 
     def test_dashes_keep_port_open_and_two_presses_run_two_transfers(self):
         self.start(16)
@@ -476,6 +513,9 @@ class BrannikTest(SessionTest):
         self.assertNotIn(WRITING_EEPROM, log)
         self.assertNotIn(FINAL_PROMPT, log)
         self.assertEqual(self.d.progress(), (0, 384, 17))
+        # The log leaves the bench: the menu key's menu on the panel.
+        self.assertLogLeaves('brannik', '115200')
+
 
     def test_erase_and_eeprom_failures_restore_panel(self):
         # One device with two faults: the first flash fails in the erase

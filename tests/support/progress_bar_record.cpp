@@ -20,8 +20,9 @@ enum {
 };
 
 static std::mutex s_mutex;
-static ProgressModel s_bar = {PROGRESS_INITIAL_MAX, 1, 0};
+static ProgressModel s_bar = {PROGRESS_INITIAL_MAX, 1, 0, RUN_NONE, 0};
 static std::string s_ops;
+static std::string s_run_ops;
 
 static void Record(const std::string& op)
 {
@@ -44,6 +45,7 @@ void ProgressBegin(unsigned steps)
     s_bar.max = steps & PROGRESS_RANGE_MASK;
     ClampPosition();
     s_bar.step = 1;
+    s_bar.shown = RUN_PROGRESS;
     Record("begin:" + std::to_string(steps));
 }
 
@@ -74,6 +76,29 @@ ProgressModel RecordedProgress()
     return s_bar;
 }
 
+static void Run(RunShown shown, int signalled, const char* op)
+{
+    if (g_view_send_hook)
+        g_view_send_hook();
+    std::lock_guard<std::mutex> lock(s_mutex);
+    s_bar.shown = shown;
+    s_bar.ends += signalled;
+    if (!s_run_ops.empty())
+        s_run_ops += ' ';
+    s_run_ops += op;
+}
+
+void ProgressRunWaiting() { Run(RUN_WAITING, 0, "waiting"); }
+void ProgressRunFailed() { Run(RUN_FAILED, 1, "failed"); }
+void ProgressRunSucceeded() { Run(RUN_NONE, 1, "succeeded"); }
+void ProgressRunStopped() { Run(RUN_NONE, 0, "stopped"); }
+
+std::string RecordedRunOps()
+{
+    std::lock_guard<std::mutex> lock(s_mutex);
+    return s_run_ops;
+}
+
 std::string RecordedProgressOps()
 {
     std::lock_guard<std::mutex> lock(s_mutex);
@@ -83,6 +108,7 @@ std::string RecordedProgressOps()
 void ClearRecordedProgress()
 {
     std::lock_guard<std::mutex> lock(s_mutex);
-    s_bar = ProgressModel{PROGRESS_INITIAL_MAX, 1, 0};
+    s_bar = ProgressModel{PROGRESS_INITIAL_MAX, 1, 0, RUN_NONE, 0};
     s_ops.clear();
+    s_run_ops.clear();
 }

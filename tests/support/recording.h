@@ -33,10 +33,13 @@ struct ProgressModel {
     unsigned max;       // range 0..max
     unsigned step;
     unsigned pos;
+    int shown;          // RunShown: the bar's state and the taskbar button follow it
+    int ends;           // run ends signalled
 };
 ProgressModel RecordedProgress();
 std::string RecordedProgressOps();   // e.g. "reset begin:96 step step ..."
-void ClearRecordedProgress();        // range 0..2048, step 1, position 0
+std::string RecordedRunOps();        // "waiting failed succeeded stopped" in call order
+void ClearRecordedProgress();        // range 0..2048, step 1, position 0, nothing shown
 
 // ---- brannik's flash controls (panel_buttons_record.cpp) -------------------
 struct PanelModel {
