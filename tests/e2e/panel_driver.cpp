@@ -356,25 +356,6 @@ BOOL CALLBACK ListTop(HWND h, LPARAM) {
   return TRUE;
 }
 
-// A shown popup menu (class #32768) of process pid.
-struct MenuArgs {
-  DWORD pid;
-  HWND found;
-};
-
-BOOL CALLBACK FindMenu(HWND h, LPARAM p) {
-  MenuArgs* a = reinterpret_cast<MenuArgs*>(p);
-  char cls[16];
-  ClassOf(h, cls, sizeof cls);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(h, &pid);
-  if (pid == a->pid && strcmp(cls, "#32768") == 0 && IsWindowVisible(h)) {
-    a->found = h;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 // Splits "WORD rest": returns rest (may be empty), terminates WORD.
 char* SplitWord(char* s) {
   while (*s && *s != ' ') ++s;
@@ -722,11 +703,11 @@ void Run(char* line) {
       where = MAKELPARAM(atoi(rest), atoi(y));
     }
     PostMessageA(g_panel, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(g_panel), where);
-    MenuArgs a = {0, nullptr};
+    ProcessWindowArgs a = {0, "#32768", 1, nullptr};  // a shown popup menu of the tool's
     GetWindowThreadProcessId(g_panel, &a.pid);
     for (int waited = 0; !a.found && waited < 5000; waited += POLL_MS) {
       Sleep(POLL_MS);
-      EnumWindows(FindMenu, reinterpret_cast<LPARAM>(&a));
+      EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&a));
     }
     if (!a.found) { Answer("err no menu"); return; }
     // The menu's loop takes every keyboard message of the tool's thread.
