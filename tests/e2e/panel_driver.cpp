@@ -710,8 +710,13 @@ void Run(char* line) {
       EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&a));
     }
     if (!a.found) { Answer("err no menu"); return; }
-    // The menu's loop takes every keyboard message of the tool's thread.
-    PostMessageA(g_panel, WM_CHAR, static_cast<unsigned char>(arg[0]), 0);
+    // The menu's loop takes every keyboard message of the tool's thread;
+    // "." leaves the menu open (for a picture) until "escape".
+    if (arg[0] != '.') PostMessageA(g_panel, WM_CHAR, static_cast<unsigned char>(arg[0]), 0);
+    Answer("ok");
+  } else if (strcmp(cmd, "escape") == 0) {
+    if (!g_panel) { Answer("err no panel"); return; }
+    PostMessageA(g_panel, WM_KEYDOWN, VK_ESCAPE, 0);
     Answer("ok");
   } else if (strcmp(cmd, "clipboard") == 0) {
     if (!OpenClipboard(nullptr)) { Answer("err clipboard busy"); return; }

@@ -513,6 +513,15 @@ class BrannikTest(SessionTest):
         self.assertNotIn(WRITING_EEPROM, log)
         self.assertNotIn(FINAL_PROMPT, log)
         self.assertEqual(self.d.progress(), (0, 384, 17))
+        if SCREENSHOTS:
+            # The failed flash with the log's menu open (Wine draws the bar's
+            # error state as a normal bar).
+            self.d.log_menu('.')
+            time.sleep(0.5)
+            os.makedirs(SCREENSHOTS, exist_ok=True)
+            self.s.screenshot(os.path.join(SCREENSHOTS, 'brannik-failed-menu.png'))
+            self.d.cmd('escape')
+            time.sleep(0.5)
         # The log leaves the bench: the menu key's menu on the panel.
         self.assertLogLeaves('brannik', '115200')
 
