@@ -6,10 +6,13 @@
 // one reply; nothing is retried. IdentifyBootMonitor logs its outcome; the
 // sync logs only a probe write that failed, so that a line that is gone
 // (adapter pulled, cable off) is not taken for a device still switched off.
+// A command exchange whose reply is short after its read waits once more,
+// BM_LATE_REPLY_WAIT_MS, for what a USB adapter held back.
 #include "boot_monitor.h"
 
 #include "log_view.h"
 #include "serial_port.h"
+#include "tool_profile.h"
 
 Shared<int> g_stop_request{0};
 
@@ -177,11 +180,27 @@ unsigned BuildCommandFrame(unsigned char* frame, unsigned char command,
 ExchangeOutcome ExchangeCommand(const unsigned char* frame, unsigned length)
 {
     PortHandle port = g_port.load();
-    if (!port || !PortWrite(port, frame, length)) return BM_OUTCOME_WRITE_FAILED;
+    if (!port) return BM_OUTCOME_WRITE_FAILED;
+    // Bytes that arrived after the last exchange was judged answer no frame
+    // of this one.
+    PortDropInput(port);
+    if (!PortWrite(port, frame, length)) return BM_OUTCOME_WRITE_FAILED;
 
     // One byte more than a status reply, so that an overlong reply shows.
     unsigned char reply[BM_EXCHANGE_READ];
-    const int n = ReadCount(port, reply, sizeof reply);
+    int n = ReadCount(port, reply, sizeof reply);
+    if (n < BM_STATUS_REPLY_LEN) {
+        // A USB adapter hands the device's bytes on only when its latency
+        // timer runs out (16 ms on an FTDI chip), and the write returned
+        // while the frame was still in the adapter: a reply sent in time
+        // may reach us after the read. Wait once more, briefly, for the
+        // rest; a device that answers in time never gets here.
+        if (ApplyPortTimeouts(port, BM_LATE_REPLY_WAIT_MS)) {
+            n += ReadCount(port, reply + n, sizeof reply - n);
+            // Reads at the late wait's time-out would cut every later reply short.
+            if (!ApplyPortTimeouts(port, Tool().read_constant_ms)) return BM_OUTCOME_WRITE_FAILED;
+        }
+    }
     if (n == BM_STATUS_REPLY_LEN) {
         if (SameBytes(reply, kReplyDone, BM_STATUS_REPLY_LEN)) return BM_OUTCOME_DONE;
         if (SameBytes(reply, kReplyNotSupported, BM_STATUS_REPLY_LEN)) return BM_OUTCOME_NOT_SUPPORTED;

@@ -4,7 +4,8 @@
 // stops); IdentifyBootMonitor reads and logs its version; BuildCommandFrame
 // lays out erase, program and EEPROM-write frames; ExchangeCommand sends one
 // frame and classifies the 5-byte status reply. Strictly request and reply,
-// never a retry. Runs on the port worker thread over the port that
+// never a retry; an exchange whose reply is short waits once more for the
+// rest, which an adapter may hold back. Runs on the port worker thread over the port that
 // OpenComPort left at 115200 8N1 with a 50 ms total read time-out.
 // IdentifyBootMonitor logs its outcome; SyncBootMonitor logs only a probe
 // write that failed.
@@ -36,6 +37,7 @@ enum {
     BM_STATUS_REPLY_LEN = 5,         // bytes in a status reply
     BM_EXCHANGE_READ = 6,            // bytes asked for after a frame (one more than a reply)
     BM_IDENTIFY_READ = 64,           // bytes asked for after identify
+    BM_LATE_REPLY_WAIT_MS = 20,      // a short reply's one more read: an adapter's latency timer and a tick
 };
 
 enum ExchangeOutcome {

@@ -88,13 +88,12 @@ int GetListedPort(int index)
     return s_port_list[index];
 }
 
-// The tool's read time-outs; no interval time-out and no write time-out.
-int ApplyPortTimeouts(PortHandle h)
+int ApplyPortTimeouts(PortHandle h, unsigned read_constant_ms)
 {
     PortTimeouts t;
     t.read_interval_ms = 0;
     t.read_multiplier_ms = Tool().read_multiplier_ms;
-    t.read_constant_ms = Tool().read_constant_ms;
+    t.read_constant_ms = read_constant_ms;
     t.write_multiplier_ms = 0;
     t.write_constant_ms = 0;
     return PortSetTimeouts(h, &t);
@@ -174,7 +173,7 @@ int OpenComPortNumber(int com)
     if (!PortSetState(h, &state))
         return FailOpen(h, tool.msg_set_state_failed, com);
     PortPurge(h);
-    if (!ApplyPortTimeouts(h))
+    if (!ApplyPortTimeouts(h, Tool().read_constant_ms))
         return FailOpen(h, tool.msg_timeouts_failed, com);
 
     g_open_port.store(com);

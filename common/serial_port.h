@@ -57,6 +57,9 @@ int  OpenComPort();             // opens the selected port; 1 when a port is ope
 int  OpenComPortNumber(int com);  // the same for COM<com>, picked when the open was asked for
 void CloseComPort();
 int  IsPortReady();             // worker thread exists and a port is open
+// The tool's read time-outs with the given constant (the open states the
+// tool's own); no interval time-out and no write time-out. Port worker.
+int  ApplyPortTimeouts(PortHandle h, unsigned read_constant_ms);
 
 // ---- Platform backend ------------------------------------------------------
 
@@ -148,6 +151,10 @@ int        PortGetState(PortHandle h, PortLineState* state);  // the line as the
 int        PortSetState(PortHandle h, const PortLineState* state);  // applies state->line over state->raw
 int        PortSetTimeouts(PortHandle h, const PortTimeouts* t);
 void       PortPurge(PortHandle h);  // abort and drop both directions
+// Drops the bytes that have arrived and not been read, and only those: a
+// late reply the adapter released after its exchange was judged. Asks the
+// driver for the input count first, so a clean line costs no purge.
+void       PortDropInput(PortHandle h);
 int        PortWrite(PortHandle h, const void* data, unsigned n);  // 1: all n written
 // Reads up to n bytes; returns when n have arrived or when the total read
 // time-out (multiplier * n + constant) has passed since the call began.

@@ -274,6 +274,12 @@ void PortPurge(PortHandle h)
         tcflush(h->fd, TCIOFLUSH);
 }
 
+void PortDropInput(PortHandle h)
+{
+    if (h)
+        tcflush(h->fd, TCIFLUSH);
+}
+
 // ---- Transfer --------------------------------------------------------------
 
 int PortWrite(PortHandle h, const void* data, unsigned n)

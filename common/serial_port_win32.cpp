@@ -287,6 +287,14 @@ int PortSetState(PortHandle h, const PortLineState* state)
     return SetCommState(Device(h), &dcb) ? 1 : 0;
 }
 
+void PortDropInput(PortHandle h)
+{
+    DWORD errors = 0;
+    COMSTAT status;
+    if (ClearCommError(Device(h), &errors, &status) && status.cbInQue > 0)
+        PurgeComm(Device(h), PURGE_RXCLEAR);
+}
+
 int PortSetTimeouts(PortHandle h, const PortTimeouts* t)
 {
     COMMTIMEOUTS timeouts;

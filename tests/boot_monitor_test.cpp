@@ -336,6 +336,9 @@ struct ExchangeCase {
     std::string reply;
     bool hang_up;
     ExchangeOutcome outcome;
+    unsigned delay_ms = 0;    // the reply held back this long, as a USB adapter may
+    std::string tail = "";    // sent tail_ms after the reply
+    unsigned tail_ms = 0;
 };
 
 TEST(BootMonitorExchange, ClassifiesEveryReply)
@@ -360,6 +363,16 @@ TEST(BootMonitorExchange, ClassifiesEveryReply)
          BM_OUTCOME_UNRECOGNISED},
         {"6 bytes", BM_CMD_ERASE, done + Bytes({0x00}), false, BM_OUTCOME_UNRECOGNISED},
         {"write fails", BM_CMD_ERASE, "", true, BM_OUTCOME_WRITE_FAILED},
+        // Past the 50 ms read: the late wait takes the rest, and judges it as
+        // any reply in time.
+        {"done, arriving 60 ms late", BM_CMD_PROGRAM, done, false, BM_OUTCOME_DONE, 60},
+        {"bad checksum, arriving 60 ms late", BM_CMD_ERASE, Bytes({0x0F, 0x03, 0xFF, 0xF2, 0x0D}), false,
+         BM_OUTCOME_BAD_CHECKSUM, 60},
+        {"done, its last 2 bytes 60 ms late", BM_CMD_ERASE, done.substr(0, 3), false, BM_OUTCOME_DONE, 0,
+         done.substr(3), 60},
+        {"4 bytes, then 2 more 60 ms late", BM_CMD_ERASE, done.substr(0, 4), false, BM_OUTCOME_UNRECOGNISED, 0,
+         done.substr(4) + Bytes({0x00}), 60},
+        {"done, arriving 100 ms late", BM_CMD_ERASE, done, false, BM_OUTCOME_NO_REPLY, 100},
     };
     const std::string data = Fill(128, 0x3C);
     for (const ExchangeCase& c : cases) {
@@ -369,7 +382,9 @@ TEST(BootMonitorExchange, ClassifiesEveryReply)
                                        reinterpret_cast<const unsigned char*>(data.data()));
         ASSERT_GT(n, 0u);
         const std::string sent((const char*)frame, n);
-        ScriptedPeer* peer = c.hang_up ? StartHungUp() : StartWithPort({PeerExpect(n, c.reply)});
+        std::vector<PeerStep> device = {PeerExpect(n, c.reply, c.delay_ms)};
+        if (!c.tail.empty()) device.push_back(PeerSend(c.tail, c.tail_ms));
+        ScriptedPeer* peer = c.hang_up ? StartHungUp() : StartWithPort(device);
         ASSERT_NE(peer, nullptr);
 
         EXPECT_EQ(ExchangeCommand(frame, n), c.outcome);
@@ -380,6 +395,22 @@ TEST(BootMonitorExchange, ClassifiesEveryReply)
         EXPECT_EQ(log, "");
         EXPECT_EQ(Hex(got), Hex(c.hang_up ? std::string(1, kMarker) : sent));
     }
+}
+
+// An overlong reply whose surplus byte the adapter releases after the reply
+// was judged: the next exchange is judged on its own reply alone.
+TEST(BootMonitorExchange, ALateByteIsNotTheNextReply)
+{
+    const std::string done = Bytes({0x0F, 0x03, 0xFF, 0x01, 0xFE});
+    unsigned char frame[BM_FRAME_MAX];
+    unsigned n = BuildCommandFrame(frame, BM_CMD_ERASE, 0, nullptr);
+    ScriptedPeer* peer = StartWithPort({PeerExpect(n, done), PeerSend(Bytes({0x00}), 60), PeerExpect(n, done)});
+    ASSERT_NE(peer, nullptr);
+    EXPECT_EQ(ExchangeCommand(frame, n), BM_OUTCOME_DONE);
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));  // the surplus byte arrives meanwhile
+    EXPECT_EQ(ExchangeCommand(frame, n), BM_OUTCOME_DONE);
+    CloseToolPort();
+    StopScriptedPeer(peer);
 }
 
 }  // namespace

@@ -225,6 +225,7 @@ struct Model {
     bool in_sequence = false;
     bool awaiting_identify_reply = false;
     long clock_ms = 0;
+    unsigned read_timeout_ms = READ_TIMEOUT_MS;
     std::vector<std::string> trace;
     std::string violation;
 };
@@ -433,8 +434,13 @@ PortHandle PortCreate(int com)
 void PortSetupQueues(PortHandle, unsigned, unsigned) {}
 int PortGetState(PortHandle h, PortLineState*) { return h->com == DEVICE_COM; }
 int PortSetState(PortHandle, const PortLineState*) { return 1; }
-int PortSetTimeouts(PortHandle, const PortTimeouts*) { return 1; }
+int PortSetTimeouts(PortHandle, const PortTimeouts* t)
+{
+    M.read_timeout_ms = t->read_constant_ms;
+    return 1;
+}
 void PortPurge(PortHandle) { M.rx.clear(); }
+void PortDropInput(PortHandle) { M.rx.clear(); }
 
 void PortRelease(PortHandle h)
 {
@@ -519,7 +525,7 @@ int PortRead(PortHandle, void* data, unsigned n)
     if (identify_read && Current()->noise_after_identify)
         M.rx += '\xFF';
     if (got < n)
-        M.clock_ms += READ_TIMEOUT_MS;
+        M.clock_ms += M.read_timeout_ms;
     return (int)got;
 }
 

@@ -130,6 +130,7 @@ int PortSetTimeouts(PortHandle h, const PortTimeouts* t)
 }
 
 void PortPurge(PortHandle h) { Record("purge"); }
+void PortDropInput(PortHandle h) { Record("drop-input"); }
 
 int PortWrite(PortHandle h, const void* data, unsigned n)
 {
