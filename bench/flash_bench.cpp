@@ -3,6 +3,14 @@
 // the protocol floor for the same run (every read that cannot end early runs
 // its whole time-out), their ratio and the CPU time used. It measures; it
 // asserts nothing.
+//
+// flash_bench --models: the same flash on each of devsim's line models (the
+// line time, a USB adapter's latency, a time-out firing early on Windows'
+// tick), with a device that answers at once: the flash's time against the
+// floor, the median and smallest slack per phase (devsim's transcript), and
+// per phase the longest working time of the device that still flashes, to
+// the millisecond, found by halving the steps between what the slack
+// predicts and 40 ms more (each a flash cut short after that phase).
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,7 +18,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "devsim_process.h"
 #include "firmware_image.h"
@@ -32,6 +43,8 @@ enum {
     ERASE_FRAME = 8, PROGRAM_FRAME = 136, EEPROM_FRAME = 16, IDENTIFY_FRAME = 4,  // bytes out
     STATUS_REPLY = 5, IDENTIFY_REPLY = 16, SYNC_ANSWER = 1,                       // bytes in
 };
+
+static const char FINAL_PROMPT[] = "Выключите и включите питание устройства !";
 
 static double Seconds(const timespec& t) { return t.tv_sec + t.tv_nsec / 1e9; }
 static double Seconds(const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; }
@@ -64,20 +77,14 @@ static int WriteImage(const char* path)
     return fclose(f) == 0;
 }
 
-int main()
+// Bytes of a full flash each way, and the floor of its reads.
+static double FloorSeconds()
 {
-    char dir[] = "/tmp/flash_bench_XXXXXX";
-    if (!mkdtemp(dir)) {
-        perror("flash_bench: mkdtemp");
-        return 1;
-    }
-    std::string image = std::string(dir) + "/bench.zel";
-    SetToolProfile(&BRANNIK_PROFILE);
-    if (!WriteImage(image.c_str()) || !LoadFirmwareImage(image.c_str())) {
-        fprintf(stderr, "flash_bench: cannot write or load %s\n", image.c_str());
-        return 1;
-    }
+    return (EXCHANGES + 1 + IGNORED_PROBES) * READ_TIMEOUT_MS / 1000.0;
+}
 
+static int SingleFlash()
+{
     DevsimProcess sim;
     std::string sync_after = std::to_string(IGNORED_PROBES + 1);
     if (!StartDevsim(&sim, {"boot-monitor", "--sync-after", sync_after})) {
@@ -99,16 +106,13 @@ int main()
     double wall = WallSeconds() - wall0, cpu = CpuSeconds() - cpu0;
 
     std::string log = RecordedLog();
-    int ok = log.find("Выключите и включите питание устройства !") != std::string::npos;
+    int ok = log.find(FINAL_PROMPT) != std::string::npos;
     CloseToolPort();
     StopDevsim(&sim);
-    unlink(image.c_str());
-    rmdir(dir);
 
     // Reads that run their whole time-out: every exchange and the identify
     // (each asks for more than the device sends) and each ignored probe.
-    int full_reads = EXCHANGES + 1 + IGNORED_PROBES;
-    double floor_s = full_reads * READ_TIMEOUT_MS / 1000.0;
+    double floor_s = FloorSeconds();
     long bytes_out = (IGNORED_PROBES + 1) + IDENTIFY_FRAME + FLASH_ERASE_BLOCKS * ERASE_FRAME +
                      FLASH_PROGRAM_BLOCKS * PROGRAM_FRAME + FLASH_EEPROM_BLOCKS * EEPROM_FRAME;
     long bytes_in = SYNC_ANSWER + IDENTIFY_REPLY + EXCHANGES * STATUS_REPLY;
@@ -126,4 +130,160 @@ int main()
     if (!ok)
         printf("%s\n", log.c_str());
     return 0;
+}
+
+// ---- line models ----------------------------------------------------------
+
+enum { PH_ERASE, PH_PROGRAM, PH_EEPROM, PHASES };
+static const char* const PHASE_NAMES[PHASES] = {"erase", "program", "eeprom"};
+// Logged once the phase is through: the next phase's first line, or the
+// final prompt.
+static const char* const PHASE_PASSED[PHASES] = {"Прошиваем новый код", "Прошиваем новый EEPROM", FINAL_PROMPT};
+// A fault that ends the flash right after the phase, so a step costs no more.
+static const char* const CUT_AFTER[PHASES] = {"program:0:not-supported", "eeprom:0:not-supported", nullptr};
+
+struct FlashRun {
+    int passed[PHASES];
+    double wall;
+    std::vector<double> slack[PHASES];  // ms; negative: late by that much
+};
+
+// The slack devsim noted after each reply, by the phase of the frame before it.
+static void ReadSlack(const std::string& path, FlashRun* run)
+{
+    std::ifstream in(path);
+    std::string line;
+    int phase = -1;
+    while (std::getline(in, line)) {
+        size_t at = line.find(" < 0F ");
+        if (at != std::string::npos && line.size() >= at + 12) {
+            std::string cmd = line.substr(at + 10, 2);
+            phase = cmd == "01" ? PH_ERASE : cmd == "02" ? PH_PROGRAM : cmd == "03" ? PH_EEPROM : -1;
+            continue;
+        }
+        if (line.find(" < ") != std::string::npos) phase = -1;
+        double ms;
+        size_t note = line.find("# slack ");
+        if (phase >= 0 && note != std::string::npos && sscanf(line.c_str() + note + 8, "%lf", &ms) == 1)
+            run->slack[phase].push_back(ms);
+        note = line.find("# late ");
+        if (phase >= 0 && note != std::string::npos && sscanf(line.c_str() + note + 7, "%lf", &ms) == 1)
+            run->slack[phase].push_back(-ms);
+    }
+}
+
+static int RunOnModel(const char* model, int work_phase, unsigned work_ms, FlashRun* run, const std::string& dir)
+{
+    std::string transcript = dir + "/transcript.txt";
+    std::vector<std::string> args = {"boot-monitor", "--sync-after", std::to_string(IGNORED_PROBES + 1),
+                                     "--line", model, "--transcript", transcript};
+    if (work_phase >= 0) {
+        args.push_back("--work-ms");
+        args.push_back(std::string(PHASE_NAMES[work_phase]) + ":" + std::to_string(work_ms));
+        if (CUT_AFTER[work_phase]) {
+            args.push_back("--fault");
+            args.push_back(CUT_AFTER[work_phase]);
+        }
+    }
+    DevsimProcess sim;
+    if (!StartDevsim(&sim, args)) {
+        fprintf(stderr, "flash_bench: devsim did not start: %s\n", sim.stderr_text.c_str());
+        return 0;
+    }
+    BindComPort(BENCH_COM, sim.pty_path.c_str());
+    if (!OpenToolPort(BENCH_COM)) {
+        StopDevsim(&sim);
+        return 0;
+    }
+    TakeFirmwareForFlash();
+    g_flash_state.store(FLASH_STARTED);
+    ClearRecordedLog();
+    double wall0 = WallSeconds();
+    FlashFirmware();
+    run->wall = WallSeconds() - wall0;
+    std::string log = RecordedLog();
+    CloseToolPort();
+    StopDevsim(&sim);
+    for (int p = 0; p < PHASES; p++) {
+        run->passed[p] = log.find(PHASE_PASSED[p]) != std::string::npos;
+        run->slack[p].clear();
+    }
+    ReadSlack(transcript, run);
+    unlink(transcript.c_str());
+    return 1;
+}
+
+static double Median(std::vector<double> v)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+static double Smallest(const std::vector<double>& v)
+{
+    return v.empty() ? 0 : *std::min_element(v.begin(), v.end());
+}
+
+static int Models(const std::string& dir)
+{
+    static const char* const MODELS[] = {"pty", "uart", "ftdi16", "ftdi2", "cp210x", "cdc"};
+    printf("flash_bench --models: a full flash on each line model, the device answering at once;\n"
+           "slack = what was left of brannik's 50 ms read when the reply was in (negative: late)\n\n");
+    printf("| line | flash | ratio to floor | slack erase (median / smallest) | program | eeprom |"
+           " longest work: erase | program | eeprom |\n|---|---|---|---|---|---|---|---|---|\n");
+    fflush(stdout);
+    for (const char* model : MODELS) {
+        FlashRun base;
+        if (!RunOnModel(model, -1, 0, &base, dir)) return 1;
+        printf("| %s | %s %.2f s | %.3f |", model, base.passed[PH_EEPROM] ? "flashed" : "FAILED", base.wall,
+               base.wall / FloorSeconds());
+        for (int p = 0; p < PHASES; p++)
+            printf(" %.1f / %.1f ms |", Median(base.slack[p]), Smallest(base.slack[p]));
+        for (int p = 0; p < PHASES; p++) {
+            // The smallest slack says roughly how much work fits in the
+            // read, and a late reply may have up to the late wait more:
+            // halve the steps between the two, each a flash cut short
+            // after the phase.
+            int pass = (int)Smallest(base.slack[p]) - 3, fail = pass + 40;
+            if (pass < 0) pass = 0;
+            FlashRun step;
+            while (pass > 0) {
+                if (!RunOnModel(model, p, (unsigned)pass, &step, dir)) return 1;
+                if (step.passed[p]) break;
+                fail = pass;
+                pass = pass > 8 ? pass - 8 : 0;
+            }
+            while (fail - pass > 1) {
+                int mid = (pass + fail) / 2;
+                if (!RunOnModel(model, p, (unsigned)mid, &step, dir)) return 1;
+                if (step.passed[p]) pass = mid;
+                else fail = mid;
+            }
+            printf(" %d ms |", pass);
+            fflush(stdout);
+        }
+        printf("\n");
+        fflush(stdout);
+    }
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    char dir[] = "/tmp/flash_bench_XXXXXX";
+    if (!mkdtemp(dir)) {
+        perror("flash_bench: mkdtemp");
+        return 1;
+    }
+    std::string image = std::string(dir) + "/bench.zel";
+    SetToolProfile(&BRANNIK_PROFILE);
+    if (!WriteImage(image.c_str()) || !LoadFirmwareImage(image.c_str())) {
+        fprintf(stderr, "flash_bench: cannot write or load %s\n", image.c_str());
+        return 1;
+    }
+    int rc = argc > 1 && strcmp(argv[1], "--models") == 0 ? Models(dir) : SingleFlash();
+    unlink(image.c_str());
+    rmdir(dir);
+    return rc;
 }

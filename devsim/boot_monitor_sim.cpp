@@ -91,6 +91,8 @@ void SendStatus(double now, unsigned char status) {
     QueueReply(now, r, StatusReply(r, status));
 }
 
+int FaultCarriesOut(const Fault* f);
+
 // Sends what fault f puts in place of the reply due in phase.
 void SendFault(const Fault* f, FaultPhase phase, double now) {
     TranscriptNote("fault at %s block %u", PhaseName(phase), f->block);
@@ -128,7 +130,7 @@ void SendFault(const Fault* f, FaultPhase phase, double now) {
     default:  // no-reply
         break;
     }
-    QueueReply(now, r, n);
+    QueueReply(FaultCarriesOut(f) ? WorkDone(phase, now) : now, r, n);
 }
 
 // A command whose reply says it failed (or that got none) was not carried out.
@@ -158,7 +160,7 @@ void HandleProbe(double now) {
     if (g_opt.never_sync || s_probes < g_opt.sync_after) return;
     TranscriptNote("sync answered at probe %u", s_probes);
     static const unsigned char answer = BM_SYNC_ANSWER;
-    QueueReply(now, &answer, 1);
+    QueueReply(WorkDone(PHASE_SYNC, now), &answer, 1);
     s_state = FRAMES;
     s_next_phase = PHASE_IDENTIFY;
     s_next_block = 0;
@@ -178,7 +180,7 @@ void HandleIdentify(double now) {
     if (f) SendFault(f, PHASE_IDENTIFY, now);
     else {
         unsigned char r[IDENTIFY_REPLY_BYTES];
-        QueueReply(now, r, IdentifyReply(r));
+        QueueReply(WorkDone(PHASE_IDENTIFY, now), r, IdentifyReply(r));
     }
     if (FaultCarriesOut(f)) {
         s_next_phase = PHASE_ERASE;
@@ -249,7 +251,7 @@ void HandleFrame(double now) {
     }
     if (FaultCarriesOut(f)) NextInSequence(phase, block);
     if (f) SendFault(f, phase, now);
-    else SendStatus(now, BM_STATUS_DONE);
+    else SendStatus(WorkDone(phase, now), BM_STATUS_DONE);
 
     int answered_done = !f || f->kind == FAULT_DONE;
     if (phase == PHASE_EEPROM && block == EEPROM_STEPS - 1 && answered_done) {
@@ -313,5 +315,5 @@ void BootMonitorSave() {
 }  // namespace
 
 const DevicePersonality BOOT_MONITOR_SIM = {
-    "boot-monitor", BootMonitorInit, BootMonitorInput, BootMonitorIdle, BootMonitorPartial, BootMonitorSave,
+    "boot-monitor", 115200, 50, BootMonitorInit, BootMonitorInput, BootMonitorIdle, BootMonitorPartial, BootMonitorSave,
 };

@@ -3,7 +3,9 @@
 #include "device_line.h"
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
+#include <cstdint>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,21 @@
 
 DevsimOptions g_opt;
 
+// The motherboard UART hands a reply on as its last byte is in; the USB
+// adapters by their latency timer (FTDI: 16 ms by default, 1..255 settable),
+// CP210x, CH340 and PL2303 chips within a few ms, a CDC-ACM device at the
+// host's polling of its bulk endpoint. Every model but the bare pty adds the
+// 3 ms by which a 50 ms time-out on Windows' 15.6 ms tick may fire early.
+const LineModel LINE_MODELS[] = {
+    {"pty", 0, 0, 0, 0, 0},
+    {"uart", 1, 0, 0, 0, 3},
+    {"ftdi16", 1, 16, 0, 0, 3},
+    {"ftdi2", 1, 2, 0, 0, 3},
+    {"cp210x", 1, 0, 1, 3, 3},
+    {"cdc", 1, 4, 0, 0, 3},
+};
+const unsigned LINE_MODEL_COUNT = sizeof LINE_MODELS / sizeof LINE_MODELS[0];
+
 namespace {
 
 enum {
@@ -35,6 +52,8 @@ struct PendingReply {
     unsigned n;
     unsigned char bytes[DEVSIM_REPLY_MAX];
     int hangup;
+    int last;                // the reply's last part: its slack is noted
+    double window_end_ms;    // when the tool's read for this reply ends
 };
 
 volatile sig_atomic_t s_stop_signal = 0;
@@ -49,6 +68,37 @@ int s_finish = 0;
 std::vector<PendingReply> s_pending;     // in due order (replies are queued in order)
 std::vector<unsigned char> s_out;        // handed to the master, not yet taken
 double s_last_write_ms = -1e9;
+const DevicePersonality* s_device = nullptr;
+double s_tool_wrote_ms = 0;      // when the tool's last bytes reached the pty (its write returned)
+double s_wire_in_free = 0;       // the line time of the tool's bytes to the device ends, ms
+double s_wire_out_free = 0;      // the line time of the device's bytes ends, ms
+double s_last_due = 0;           // a line's bytes never overtake each other
+uint32_t s_latency_rng = 2463534242u;  // the same latencies every run
+
+double ByteMs() { return 10.0 * 1000.0 / s_device->baud; }  // 8N1: ten bit times
+
+double NextLatencyFraction() {
+    s_latency_rng ^= s_latency_rng << 13;
+    s_latency_rng ^= s_latency_rng >> 17;
+    s_latency_rng ^= s_latency_rng << 5;
+    return s_latency_rng / 4294967296.0;
+}
+
+// The tool wrote n bytes, read from the pty at now; returns when the last of
+// them has reached the device.
+double LineIn(unsigned n, double now) {
+    s_tool_wrote_ms = now;
+    if (!g_opt.line->paced) return now;
+    double start = now > s_wire_in_free ? now : s_wire_in_free;
+    s_wire_in_free = start + n * ByteMs();
+    return s_wire_in_free;
+}
+
+void PushPending(const PendingReply& r) {
+    s_pending.push_back(r);
+    s_pending.back().due_ms = r.due_ms > s_last_due ? r.due_ms : s_last_due;
+    s_last_due = s_pending.back().due_ms;
+}
 
 void OnStopSignal(int) { s_stop_signal = 1; }
 
@@ -160,6 +210,11 @@ void SendDueReplies(double now) {
             continue;
         }
         s_out.insert(s_out.end(), r.bytes, r.bytes + r.n);
+        if (r.last) {
+            double slack = r.window_end_ms - now;
+            if (slack >= 0) TranscriptNote("slack %.3fms", slack);
+            else TranscriptNote("late %.3fms", -slack);
+        }
     }
     s_pending.erase(s_pending.begin(), s_pending.begin() + done);
     WriteOut();
@@ -232,7 +287,7 @@ void RunLoop(const DevicePersonality* device, const sigset_t* wait_mask) {
             if (n > 0) {
                 last_input = now;
                 NoteLineFlowControl();
-                device->input(buf, (unsigned)n, now);
+                device->input(buf, (unsigned)n, LineIn((unsigned)n, now));
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 hup_quiet_until = now + 5;  // keeps a hung-up master from spinning the loop
             }
@@ -256,22 +311,56 @@ double NowMs() {
     return (t.tv_sec - s_start.tv_sec) * 1000.0 + (t.tv_nsec - s_start.tv_nsec) / 1e6;
 }
 
-void QueueReply(double frame_end_ms, const unsigned char* bytes, unsigned n) {
+double WorkDone(FaultPhase phase, double frame_end_ms) { return frame_end_ms + g_opt.work_ms[phase]; }
+
+void QueueReply(double sent_ms, const unsigned char* bytes, unsigned n) {
+    const LineModel* m = g_opt.line;
+    const double sent = sent_ms + g_opt.reply_delay_ms;
     PendingReply r;
-    r.due_ms = frame_end_ms + g_opt.reply_delay_ms;
-    r.n = n < (unsigned)DEVSIM_REPLY_MAX ? n : (unsigned)DEVSIM_REPLY_MAX;
-    if (r.n) memcpy(r.bytes, bytes, r.n);
-    r.hangup = 0;
-    s_pending.push_back(r);
-    if (g_opt.reply_delay_ms == 0) SendDueReplies(NowMs());
+    memset(&r, 0, sizeof r);
+    r.due_ms = sent;
+    r.last = n > 0;
+    r.window_end_ms = s_tool_wrote_ms + s_device->read_window_ms;
+    if (n > (unsigned)DEVSIM_REPLY_MAX) n = DEVSIM_REPLY_MAX;
+    const double latency =
+        m->latency_min_ms + (m->latency_max_ms - m->latency_min_ms) * NextLatencyFraction();
+    const double wire = sent > s_wire_out_free ? sent : s_wire_out_free;
+    if (m->paced && n) s_wire_out_free = wire + n * ByteMs();
+    if (m->grid_ms <= 0) {
+        // All at once, as the last byte is in.
+        r.n = n;
+        if (n) memcpy(r.bytes, bytes, n);
+        if (m->paced && n) r.due_ms = s_wire_out_free;
+        r.due_ms += latency + m->early_ms;
+        PushPending(r);
+    } else {
+        // Each byte at the grid's tick after it reached the adapter; the
+        // bytes of one tick go together.
+        PendingReply part = r;
+        part.last = 0;
+        part.n = 0;
+        for (unsigned i = 0; i < n; i++) {
+            double in_adapter = m->paced ? wire + (i + 1) * ByteMs() : sent;
+            double due = std::ceil(in_adapter / m->grid_ms) * m->grid_ms + latency + m->early_ms;
+            if (part.n && due != part.due_ms) {
+                PushPending(part);
+                part.n = 0;
+            }
+            part.due_ms = due;
+            part.bytes[part.n++] = bytes[i];
+        }
+        part.last = n > 0;
+        PushPending(part);
+    }
+    if (s_pending.front().due_ms <= NowMs()) SendDueReplies(NowMs());
 }
 
 void QueueHangup(double frame_end_ms) {
     PendingReply r;
+    memset(&r, 0, sizeof r);
     r.due_ms = frame_end_ms + g_opt.reply_delay_ms;
-    r.n = 0;
     r.hangup = 1;
-    s_pending.push_back(r);
+    PushPending(r);
 }
 
 void TranscriptBytes(double at_ms, char direction, const unsigned char* bytes, unsigned n) {
@@ -364,6 +453,7 @@ int LineOpen(const DevicePersonality* device) {
         CloseLine();
         return DEVSIM_EXIT_SYSTEM;
     }
+    s_device = device;
     device->init();
 
     printf("%s\n", s_slave_path);

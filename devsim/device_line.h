@@ -9,7 +9,18 @@
 // queues its replies here. Everything runs on devsim's main thread; the
 // personalities only consume bytes and queue replies, they never block, so a
 // reply leaves within a fraction of a millisecond of the frame's last byte
-// (plus --reply-delay-ms).
+// (plus --reply-delay-ms and the device's --work-ms), unless a line model
+// (--line) puts the line time and a USB adapter's delays in between.
+//
+// A line model, on the pty's instant line: the tool's bytes reach the device
+// at the baud rate from when its write returned, and the device's bytes the
+// tool at the baud rate, then at the next tick of the adapter's free-running
+// latency grid (whatever arrived within one period goes together) or after
+// its fixed latency, plus the few ms by which a time-out on Windows' tick may
+// fire early. A reply that comes late is never dropped: the tool's next read
+// gets it. The transcript notes, after each reply, how much of the tool's
+// read window was left when its last byte reached the tool (slack) or by how
+// much it missed (late).
 #pragma once
 
 #include <cstddef>
@@ -62,6 +73,20 @@ struct Fault {
     int fired;            // each fault fires once, at the first matching block
 };
 
+// How the line between the PC and the device delays bytes (--line).
+struct LineModel {
+    const char* name;
+    int paced;                  // bytes take their time on the wire at the personality's rate
+    double grid_ms;             // the device's bytes reach the PC at ticks of this period; 0: as they come
+    double latency_min_ms;      // and this long after, drawn evenly from min..max per reply
+    double latency_max_ms;
+    double early_ms;            // the tool's read time-out firing this much early, as more delay
+};
+
+// The models --line names, the instant pty first (the default).
+extern const LineModel LINE_MODELS[];
+extern const unsigned LINE_MODEL_COUNT;
+
 struct DevsimOptions {
     int boot_monitor;          // 1: boot monitor, 0: EEPROM device
     const char* link_path;
@@ -74,6 +99,8 @@ struct DevsimOptions {
     const char* code_out;
     const char* eeprom_out;
     unsigned reply_delay_ms;
+    const LineModel* line;     // never nullptr once the options are read
+    unsigned work_ms[PHASE_BLOCK + 1];  // the device's working time per command, by FaultPhase
     const char* transcript;
     int flow_control_left;     // the line left with XON/XOFF both ways and RTS/CTS
     unsigned char filler[DEVSIM_FILLER_MAX];  // repeated through the reply fields nobody reads
@@ -88,6 +115,8 @@ extern DevsimOptions g_opt;
 
 struct DevicePersonality {
     const char* name;                 // as on the command line
+    unsigned baud;                    // the line rate the tool talks at, bit/s
+    unsigned read_window_ms;          // the tool's read time-out for a reply
     void (*init)();
     void (*input)(const unsigned char* bytes, unsigned n, double now_ms);
     void (*idle)(double now_ms);      // called when input stayed quiet for the frame gap
@@ -112,9 +141,13 @@ int  LineRun(const DevicePersonality* device);
 double NowMs();                       // monotonic, ms since devsim started
 // Byte i of the reply fields that the tools do not interpret (--filler).
 unsigned char FillerByte(unsigned i);
-// Queues bytes to go out --reply-delay-ms after frame_end_ms (n may be 0:
-// a deliberate silence, logged only in the transcript).
-void QueueReply(double frame_end_ms, const unsigned char* bytes, unsigned n);
+// Queues a reply that the device sends at sent_ms (plus --reply-delay-ms),
+// through the line model (n may be 0: a deliberate silence, logged only in
+// the transcript).
+void QueueReply(double sent_ms, const unsigned char* bytes, unsigned n);
+// When the device is done with a command of phase that it carries out: its
+// --work-ms after the frame's end.
+double WorkDone(FaultPhase phase, double frame_end_ms);
 void QueueHangup(double frame_end_ms);  // closes the master when due
 void TranscriptBytes(double at_ms, char direction, const unsigned char* bytes, unsigned n);
 void TranscriptNote(const char* fmt, ...) __attribute__((format(printf, 1, 2)));

@@ -58,6 +58,25 @@ const char HELP_TEXT[] =
 "                       Unwritten bytes read FF. Images are saved at exit and\n"
 "                       whenever a flash or a --blocks transfer completes.\n"
 "  --reply-delay-ms N   hold every reply back N ms (default 0)\n"
+"  --work-ms PHASE:MS   the device's working time for each command of PHASE\n"
+"                       that it carries out (sync, identify, erase, program,\n"
+"                       eeprom; eeprom: block), e.g. erase:40. Repeatable\n"
+"  --line MODEL         the line between the PC and the device (default pty:\n"
+"                       instant). Every other model paces the bytes at the\n"
+"                       tool's rate both ways, the tool's from when its write\n"
+"                       returned, and adds 3 ms for a time-out that fires\n"
+"                       early on Windows' tick:\n"
+"      uart             a motherboard port: the reply as its last byte is in\n"
+"      ftdi16, ftdi2    an FTDI adapter at a latency timer of 16 ms (its\n"
+"                       default) or 2 ms: the device's bytes reach the PC at\n"
+"                       the next tick of a free-running grid of that period\n"
+"      cp210x           CP210x, CH340, PL2303: 1..3 ms after the last byte\n"
+"      cdc              a CDC-ACM device: a 4 ms grid\n"
+"                       A late reply is not dropped: the tool's next read gets\n"
+"                       it. The transcript notes after each reply the slack\n"
+"                       left in the tool's read (\"# slack 12.345ms\", 50 ms\n"
+"                       from its write for brannik, 2500 ms for vessamo) or by\n"
+"                       how much the reply missed it (\"# late 3.210ms\")\n"
 "  --flow-control-left  leave the line as a terminal program would before the\n"
 "                       tool opens it: XON/XOFF both ways and RTS/CTS on (the\n"
 "                       pty's IXON, IXOFF and CRTSCTS). The transcript notes the\n"
@@ -205,6 +224,22 @@ int ParseFault(const char* given, Fault* f) {
     return 1;
 }
 
+// PHASE:MS: the device's working time for the commands of one phase.
+int ParseWork(const char* given) {
+    char text[64];
+    snprintf(text, sizeof text, "%s", given);
+    char* colon = strchr(text, ':');
+    FaultPhase phase;
+    unsigned ms;
+    if (!colon) return UsageError("--work-ms %s: expected PHASE:MS, e.g. erase:40", given);
+    *colon = 0;
+    if (!ParsePhase(text, &phase) || (phase == PHASE_BLOCK) != !g_opt.boot_monitor)
+        return UsageError("--work-ms %s: no phase '%s' in this personality", given, text);
+    if (!ParseNumber(colon + 1, 10, 60000, &ms)) return UsageError("--work-ms %s: expected milliseconds", given);
+    g_opt.work_ms[phase] = ms;
+    return 1;
+}
+
 // HEX[,HEX...]: the filler pattern, each byte 00..FF.
 int ParseFiller(const char* given) {
     char text[128];
@@ -232,9 +267,11 @@ int ParseOptions(int argc, char** argv) {
     g_opt.sync_after = 1;
     g_opt.version_major = 1;
     g_opt.version_minor = 0;
+    g_opt.line = &LINE_MODELS[0];
 
     enum { OPT_LINK = 256, OPT_CODE_OUT, OPT_EEPROM_OUT, OPT_TRANSCRIPT, OPT_SYNC_AFTER, OPT_BLOCKS, OPT_REPLY_DELAY,
-           OPT_VERSION, OPT_FAULT, OPT_ONCE, OPT_NEVER_SYNC, OPT_FLOW_CONTROL_LEFT, OPT_FILLER };
+           OPT_VERSION, OPT_FAULT, OPT_ONCE, OPT_NEVER_SYNC, OPT_FLOW_CONTROL_LEFT, OPT_FILLER,
+           OPT_LINE, OPT_WORK };
     static const option LONG_OPTIONS[] = {
         {"help", no_argument, nullptr, 'h'},
         {"once", no_argument, nullptr, OPT_ONCE},
@@ -250,6 +287,8 @@ int ParseOptions(int argc, char** argv) {
         {"fault", required_argument, nullptr, OPT_FAULT},
         {"flow-control-left", no_argument, nullptr, OPT_FLOW_CONTROL_LEFT},
         {"filler", required_argument, nullptr, OPT_FILLER},
+        {"line", required_argument, nullptr, OPT_LINE},
+        {"work-ms", required_argument, nullptr, OPT_WORK},
         {nullptr, 0, nullptr, 0},
     };
     // The personality is argv[1]; the options follow it. Errors are ours.
@@ -319,6 +358,17 @@ int ParseOptions(int argc, char** argv) {
             break;
         case OPT_FILLER:
             if (!ParseFiller(val)) return 0;
+            break;
+        case OPT_LINE: {
+            const LineModel* chosen = nullptr;
+            for (unsigned i = 0; i < LINE_MODEL_COUNT; i++)
+                if (strcmp(val, LINE_MODELS[i].name) == 0) chosen = &LINE_MODELS[i];
+            if (!chosen) return UsageError("--line %s: expected pty, uart, ftdi16, ftdi2, cp210x or cdc", val);
+            g_opt.line = chosen;
+            break;
+        }
+        case OPT_WORK:
+            if (!ParseWork(val)) return 0;
             break;
         case OPT_FAULT:
             if (g_opt.fault_count == DEVSIM_MAX_FAULTS) return UsageError("at most %d --fault options", (int)DEVSIM_MAX_FAULTS);

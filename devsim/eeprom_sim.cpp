@@ -44,7 +44,7 @@ int Answer(const Fault* f, unsigned block, double now) {
     unsigned char r[DEVSIM_REPLY_MAX];
     unsigned n = Reply(r, EEPROM_REPLY_WRITTEN, 0);
     if (!f) {
-        QueueReply(now, r, n);
+        QueueReply(WorkDone(PHASE_BLOCK, now), r, n);
         return 1;
     }
     TranscriptNote("fault at block %u", block);
@@ -68,7 +68,7 @@ int Answer(const Fault* f, unsigned block, double now) {
         written = 0;
         break;
     }
-    QueueReply(now, r, n);
+    QueueReply(written ? WorkDone(PHASE_BLOCK, now) : now, r, n);
     return written;
 }
 
@@ -129,6 +129,7 @@ void EepromDeviceSave() {
 
 }  // namespace
 
+// vessamo's read of a reply: 100 ms for each of its 15 bytes and 1000 ms.
 const DevicePersonality EEPROM_DEVICE_SIM = {
-    "eeprom", EepromDeviceInit, EepromDeviceInput, EepromDeviceIdle, EepromDevicePartial, EepromDeviceSave,
+    "eeprom", 921600, 2500, EepromDeviceInit, EepromDeviceInput, EepromDeviceIdle, EepromDevicePartial, EepromDeviceSave,
 };
