@@ -156,8 +156,8 @@ static void ReadSlack(const std::string& path, FlashRun* run)
     int phase = -1;
     while (std::getline(in, line)) {
         size_t at = line.find(" < 0F ");
-        if (at != std::string::npos && line.size() >= at + 12) {
-            std::string cmd = line.substr(at + 10, 2);
+        if (at != std::string::npos && line.size() >= at + 11) {
+            std::string cmd = line.substr(at + 9, 2);  // " < 0F LL CC"
             phase = cmd == "01" ? PH_ERASE : cmd == "02" ? PH_PROGRAM : cmd == "03" ? PH_EEPROM : -1;
             continue;
         }
@@ -254,6 +254,12 @@ static int Models(const std::string& dir)
                 fail = pass;
                 pass = pass > 8 ? pass - 8 : 0;
             }
+            for (;;) {
+                if (!RunOnModel(model, p, (unsigned)fail, &step, dir)) return 1;
+                if (!step.passed[p] || fail > 1000) break;
+                pass = fail;
+                fail += 20;
+            }
             while (fail - pass > 1) {
                 int mid = (pass + fail) / 2;
                 if (!RunOnModel(model, p, (unsigned)mid, &step, dir)) return 1;
@@ -282,7 +288,23 @@ int main(int argc, char** argv)
         fprintf(stderr, "flash_bench: cannot write or load %s\n", image.c_str());
         return 1;
     }
-    int rc = argc > 1 && strcmp(argv[1], "--models") == 0 ? Models(dir) : SingleFlash();
+    int rc;
+    if (argc == 4 && strcmp(argv[1], "--model") == 0) {
+        // One point: --model MODEL PHASE:MS
+        FlashRun run;
+        int phase = -1;
+        unsigned ms = 0;
+        char name[16] = "";
+        if (sscanf(argv[3], "%15[a-z]:%u", name, &ms) == 2)
+            for (int p = 0; p < PHASES; p++)
+                if (strcmp(name, PHASE_NAMES[p]) == 0) phase = p;
+        rc = phase < 0 || !RunOnModel(argv[2], phase, ms, &run, dir);
+        if (!rc)
+            printf("%s %s: %s in %.2f s, smallest slack %.1f ms\n", argv[2], argv[3],
+                   run.passed[phase] ? "passed" : "FAILED", run.wall, Smallest(run.slack[phase]));
+    } else {
+        rc = argc > 1 && strcmp(argv[1], "--models") == 0 ? Models(dir) : SingleFlash();
+    }
     unlink(image.c_str());
     rmdir(dir);
     return rc;

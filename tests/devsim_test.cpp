@@ -3,6 +3,8 @@
 // frames, the link path, and the EEPROM device personality.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "boot_monitor.h"
 #include "devsim_process.h"
 #include "eeprom_writer.h"
@@ -416,6 +418,33 @@ TEST(DevsimBootMonitor, TranscriptHasOneLinePerFrameAndReply) {
         EXPECT_EQ(1, sscanf(text.c_str() + line_start, "+%lfms", &ms)) << text.substr(line_start, 20);
         at = found;
     }
+    unlink(path.c_str());
+}
+
+// An FTDI adapter at its default latency timer: the device's reply leaves it
+// only at a tick of the 16 ms grid (plus the 3 ms of an early time-out), and
+// one sent 48 ms into the read misses it; the transcript says by how much.
+TEST(DevsimBootMonitor, TheFtdiModelHoldsRepliesToItsGrid) {
+    std::string path = TempPath("ftdi.txt");
+    Devsim d;
+    ASSERT_TRUE(d.Start({"boot-monitor", "--line", "ftdi16", "--work-ms", "erase:48", "--transcript", path}));
+    d.Catch();
+    EXPECT_EQ(DONE, Hex(Send(d.fd, Frame(BM_CMD_ERASE, 0, nullptr), 5)));
+    EXPECT_EQ(0, d.Stop());
+    std::string text;
+    for (unsigned char c : ReadFile(path)) text += (char)c;
+    size_t reply = text.find(std::string("ms > ") + DONE);
+    ASSERT_NE(std::string::npos, reply) << text;
+    size_t line_start = text.rfind('\n', reply) + 1;
+    double ms = -1, late = -1;
+    ASSERT_EQ(1, sscanf(text.c_str() + line_start, "+%lfms", &ms));
+    double past_tick = std::fmod(ms - 3.0, 16.0);
+    EXPECT_TRUE(past_tick < 2.0 || past_tick > 15.5) << ms;  // devsim hands it on at the tick
+    size_t note = text.find("# late ", reply);
+    ASSERT_NE(std::string::npos, note) << text;
+    EXPECT_EQ(1, sscanf(text.c_str() + note, "# late %lfms", &late));
+    EXPECT_GT(late, 0.0);
+    EXPECT_LT(late, 16.0 + 3.0 + 2.0);
     unlink(path.c_str());
 }
 
