@@ -503,6 +503,43 @@ class BrannikTest(SessionTest):
         self.assertDelivered()
         self.assertEqual(flow_control_seen(transcript), (FLOW_CONTROL_LEFT, FLOW_CONTROL_OFF))
 
+    def test_a_slow_device_through_an_ftdi_adapter_flashes_exactly(self):
+        # 40 ms per erase block, and an FTDI adapter at its default 16 ms
+        # latency timer: erase replies reach the tool after its 50 ms read,
+        # and still count.
+        transcript = os.path.join(self.s.dir, 'transcript.txt')
+        self.ready('--line', 'ftdi16', '--work-ms', 'erase:40', '--transcript', transcript, *self.device_out)
+        self.d.click(IDC_STARTFLASH)
+        expected = (OPENED_COM3 + CODE_LOADED + PROMPTS + IDENTIFIED % '1.0' + ERASING + DONE + PROGRAMMING + DONE +
+                    WRITING_EEPROM + DONE + FINAL_PROMPT)
+        log = self.d.wait_log(lambda l: len(l) >= len(expected) or 'i = ' in l, 180)
+        self.assertEqual(log, expected)
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        self.assertDelivered()
+        late = [l for l in read(transcript).decode(errors='replace').splitlines() if '# late ' in l]
+        self.assertTrue(late, 'no reply came after the read: the test shows nothing')
+
+    def test_a_slow_device_on_a_motherboard_port_keeps_each_exchange_to_its_read(self):
+        # The same device on a motherboard port answers within the read, and
+        # the tool sends each next frame as the read ends: it waits for
+        # nothing more. (Under Wine 8.0 such a read ends about 63 ms after
+        # it began, with the old exes too; a late wait would add its 20 ms.)
+        transcript = os.path.join(self.s.dir, 'transcript.txt')
+        self.ready('--line', 'uart', '--work-ms', 'erase:40', '--fault', 'program:0:not-supported',
+                   '--transcript', transcript)
+        self.d.click(IDC_STARTFLASH)
+        expected = (OPENED_COM3 + CODE_LOADED + PROMPTS + IDENTIFIED % '1.0' + ERASING + DONE + PROGRAMMING +
+                    '\nКомманда не поддерживается устройством. i = 0\n')
+        log = self.d.wait_log(lambda l: len(l) >= len(expected), 60)
+        self.assertEqual(log, expected)
+        self.assertEqual(self.dev.stop(), 0, self.dev.stderr)
+        lines = read(transcript).decode(errors='replace').splitlines()
+        self.assertFalse([l for l in lines if '# late ' in l])
+        erase = [float(l.split('ms', 1)[0][1:]) for l in lines if ' < 0F 06 ' in l]
+        self.assertEqual(len(erase), 96)
+        gaps = sorted(b - a for a, b in zip(erase, erase[1:]))
+        self.assertLess(gaps[len(gaps) // 2], 50 + 20, gaps)
+
     def test_phase_failure_keeps_progress_and_restores_panel(self):
         self.ready('--fault', 'program:17:bad-checksum')
         self.d.click(IDC_STARTFLASH)
