@@ -4,9 +4,9 @@
 // its whole time-out), their ratio and the CPU time used. It measures; it
 // asserts nothing.
 //
-// flash_bench --models: the same flash on each of devsim's line models (the
-// line time, a USB adapter's latency, a time-out firing early on Windows'
-// tick), with a device that answers at once: the flash's time against the
+// flash_bench --models [MODEL...]: the same flash on each of devsim's line
+// models (the line time, a USB adapter's latency, a time-out firing early on
+// Windows' tick), or on those named, with a device that answers at once: the flash's time against the
 // floor, the median and smallest slack per phase (devsim's transcript), and
 // per phase the longest working time of the device that still flashes, to
 // the millisecond, found by halving the steps between what the slack
@@ -225,15 +225,15 @@ static double Smallest(const std::vector<double>& v)
     return v.empty() ? 0 : *std::min_element(v.begin(), v.end());
 }
 
-static int Models(const std::string& dir)
+static int Models(const std::string& dir, std::vector<const char*> models)
 {
-    static const char* const MODELS[] = {"pty", "uart", "ftdi16", "ftdi2", "cp210x", "cdc"};
+    if (models.empty()) models = {"pty", "uart", "ftdi16", "ftdi2", "cp210x", "cdc"};
     printf("flash_bench --models: a full flash on each line model, the device answering at once;\n"
            "slack = what was left of brannik's 50 ms read when the reply was in (negative: late)\n\n");
     printf("| line | flash | ratio to floor | slack erase (median / smallest) | program | eeprom |"
            " longest work: erase | program | eeprom |\n|---|---|---|---|---|---|---|---|---|\n");
     fflush(stdout);
-    for (const char* model : MODELS) {
+    for (const char* model : models) {
         FlashRun base;
         if (!RunOnModel(model, -1, 0, &base, dir)) return 1;
         printf("| %s | %s %.2f s | %.3f |", model, base.passed[PH_EEPROM] ? "flashed" : "FAILED", base.wall,
@@ -303,7 +303,9 @@ int main(int argc, char** argv)
             printf("%s %s: %s in %.2f s, smallest slack %.1f ms\n", argv[2], argv[3],
                    run.passed[phase] ? "passed" : "FAILED", run.wall, Smallest(run.slack[phase]));
     } else {
-        rc = argc > 1 && strcmp(argv[1], "--models") == 0 ? Models(dir) : SingleFlash();
+        rc = argc > 1 && strcmp(argv[1], "--models") == 0
+                 ? Models(dir, std::vector<const char*>(argv + 2, argv + argc))
+                 : SingleFlash();
     }
     unlink(image.c_str());
     rmdir(dir);

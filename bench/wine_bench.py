@@ -2,7 +2,7 @@
 """Benchmarks of the real exes under Wine against devsim, both bitnesses.
 
     wine_bench.py [--build DIR ...] [--before DIR] [--devsim PATH] [--spy PATH] [--runs N]
-                  [--eeprom-blocks N]
+                  [--eeprom-blocks N] [--line-models]
 
 With no arguments, after ./run_tests.sh, it takes build/win32 and build/win64
 and build/native/devsim/devsim. For each build (whose exes this machine can
@@ -30,6 +30,11 @@ ru_RU, the build's panel_driver.exe):
   probing CPU   CPU time (user + system, /proc/PID/stat) of the brannik
                 process and of the prefix's wineserver over 5 s of probing
                 for a device that never answers
+  line models   (--line-models, alone) brannik flashing a device that takes
+                40 ms per erase block through each of devsim's line models
+                (pty, uart, ftdi16, ftdi2, cp210x, cdc): the outcome, the
+                time against the protocol floor, the smallest slack per
+                phase; with --before the earlier exes after each
   floors        the same build's line_floor.exe, in the same run: brannik's
                 line work alone (bare line floor), with one synchronous
                 cross-thread progress step per block to a hidden bar (design
@@ -286,6 +291,85 @@ def bench_flash(env, zel):
     return {'wall': wall, 'line': line, 'floor': floor, 'sent': sent}
 
 
+LINE_MODELS = ('pty', 'uart', 'ftdi16', 'ftdi2', 'cp210x', 'cdc')
+SLOW_DEVICE = ('--work-ms', 'erase:40')   # a device that takes 40 ms per erase block
+PHASE_OF = {'01': 'erase', '02': 'program', '03': 'eeprom'}
+
+
+def transcript_slack(path):
+    """The slack devsim noted after each reply (ms; negative: late), by the
+    phase of the frame before it."""
+    slack = {'erase': [], 'program': [], 'eeprom': []}
+    phase = None
+    with open(path, encoding='ascii', errors='replace') as f:
+        for line in f:
+            if ' < ' in line:
+                fields = line.split(' < ', 1)[1].split()
+                phase = PHASE_OF.get(fields[2]) if len(fields) > 2 and fields[0] == '0F' else None
+            elif phase and ('# slack ' in line or '# late ' in line):
+                value = float(line.rsplit(' ', 1)[1].rstrip('ms\n'))
+                slack[phase].append(value if '# slack ' in line else -value)
+    return slack
+
+
+def bench_line_model(env, zel, model):
+    """A full flash of the slow device through MODEL: the outcome, the time
+    from the press to the end, and the slack per phase."""
+    s = h.Session(env)
+    try:
+        transcript = os.path.join(s.dir, 'flash.txt')
+        dev, _ = brannik_ready(s, zel, '--sync-after', str(SYNC_AFTER), '--line', model, *SLOW_DEVICE,
+                               '--transcript', transcript)
+        t0 = time.monotonic()
+        s.driver.click(IDC_STARTFLASH)
+        log = h.wait_for(s.driver.log, lambda t: t.endswith(FINAL_PROMPT) or ' i = ' in t, 300, 'the flash')
+        wall = time.monotonic() - t0
+        s.driver.click(IDC_EXIT)
+        s.driver.gone()
+        dev.stop()
+        slack = transcript_slack(transcript)
+    finally:
+        s.close()
+    outcome = 'flashed' if log.endswith(FINAL_PROMPT) else 'stopped: ' + log.strip().rsplit('\n', 1)[-1]
+    print('line %s: %s in %.2f s; smallest slack %s' %
+          (model, outcome, wall, ', '.join('%s %.1f ms' % (k, min(v)) for k, v in slack.items() if v)), flush=True)
+    return {'outcome': outcome, 'wall': wall, 'slack': slack}
+
+
+def line_models(build, devsim, spy, before):
+    """The slow device flashed through each line model, by the build's exes
+    and (with --before) the earlier ones, in one run; a Markdown table."""
+    env = h.Environment(build, devsim, spy)
+    print('== %d-bit exes (%s), line models, the device taking 40 ms per erase block' % (env.bits, build), flush=True)
+    rows = []
+    try:
+        env.start()
+        zel = os.path.join(env.work, 'bench.zel')
+        with open(zel, 'wb') as f:
+            f.write(make_samples.zel_image())
+        for model in LINE_MODELS:
+            now = bench_line_model(env, zel, model)
+            old = None
+            if before:
+                with exes(env, before):
+                    old = bench_line_model(env, zel, model)
+            rows.append((model, now, old))
+    finally:
+        env.stop()
+    floor = (EXCHANGES + 1 + (SYNC_AFTER - 1)) * READ_TIMEOUT_S
+    print()
+    print('| line (win%d) | these exes | slack erase / program / eeprom, smallest | the exes before |' % env.bits)
+    print('|---|---|---|---|')
+    for model, now, old in rows:
+        def result(r):
+            if r['outcome'] != 'flashed':
+                return r['outcome'].replace('Устройство не отвечает.', 'no reply,')
+            return 'flashed, %.1f s (%.2f x floor)' % (r['wall'], r['wall'] / floor)
+        slack = ' / '.join('%.1f ms' % min(v) if v else '-' for v in now['slack'].values())
+        print('| %s | %s | %s | %s |' % (model, result(now), slack, result(old) if old else ''), flush=True)
+    return 0
+
+
 FLOORS = {'': 'bare line', '--progress': 'design', '--progress-shown': 'design, bar shown',
           '--eeprom': 'EEPROM write design'}
 
@@ -438,6 +522,8 @@ def main():
     p.add_argument('--runs', type=int, default=3, help='start-up runs per tool')
     p.add_argument('--eeprom-blocks', type=int, default=256)
     p.add_argument('--before', help='a build of an earlier commit, measured in the same run (one --build only)')
+    p.add_argument('--line-models', action='store_true',
+                   help='only the flash of a slow device through each of devsim\'s line models')
     args = p.parse_args()
     sys.stdout.reconfigure(encoding='utf-8')
     builds = args.build or [os.path.join(ROOT, 'build', b) for b in ('win32', 'win64')]
@@ -451,7 +537,12 @@ def main():
             print('== %s: not measured: %s' % (build, reason))
             continue
         spy = args.spy if os.path.exists(args.spy) else None
+        if args.line_models:
+            line_models(build, args.devsim, spy, args.before)
+            continue
         results.append(bench_build(build, args.devsim, spy, args.runs, args.eeprom_blocks, args.before))
+    if args.line_models:
+        return 0
     if not results:
         return 1
 
