@@ -77,38 +77,49 @@ static int WriteImage(const char* path)
     return fclose(f) == 0;
 }
 
-// Bytes of a full flash each way, and the floor of its reads.
+// The protocol floor: every read that cannot end early runs its whole
+// time-out.
 static double FloorSeconds()
 {
     return (EXCHANGES + 1 + IGNORED_PROBES) * READ_TIMEOUT_MS / 1000.0;
 }
 
-static int SingleFlash()
+// One flash against a devsim boot monitor started with args (after the
+// personality and its sync): 1 with the log, the wall and CPU seconds.
+static int FlashAgainstDevsim(std::vector<std::string> args, std::string* log, double* wall, double* cpu)
 {
+    args.insert(args.begin(), {"boot-monitor", "--sync-after", std::to_string(IGNORED_PROBES + 1)});
     DevsimProcess sim;
-    std::string sync_after = std::to_string(IGNORED_PROBES + 1);
-    if (!StartDevsim(&sim, {"boot-monitor", "--sync-after", sync_after})) {
+    if (!StartDevsim(&sim, args)) {
         fprintf(stderr, "flash_bench: devsim did not start: %s\n", sim.stderr_text.c_str());
-        return 1;
+        return 0;
     }
     BindComPort(BENCH_COM, sim.pty_path.c_str());
     if (!OpenToolPort(BENCH_COM)) {
         fprintf(stderr, "flash_bench: cannot open %s\n", sim.pty_path.c_str());
         StopDevsim(&sim);
-        return 1;
+        return 0;
     }
     TakeFirmwareForFlash();
     g_flash_state.store(FLASH_STARTED);
     ClearRecordedLog();
-
     double cpu0 = CpuSeconds(), wall0 = WallSeconds();
     FlashFirmware();
-    double wall = WallSeconds() - wall0, cpu = CpuSeconds() - cpu0;
-
-    std::string log = RecordedLog();
-    int ok = log.find(FINAL_PROMPT) != std::string::npos;
+    *wall = WallSeconds() - wall0;
+    *cpu = CpuSeconds() - cpu0;
+    *log = RecordedLog();
     CloseToolPort();
     StopDevsim(&sim);
+    return 1;
+}
+
+static int SingleFlash()
+{
+    std::string log;
+    double wall, cpu;
+    if (!FlashAgainstDevsim({}, &log, &wall, &cpu))
+        return 1;
+    int ok = log.find(FINAL_PROMPT) != std::string::npos;
 
     // Reads that run their whole time-out: every exchange and the identify
     // (each asks for more than the device sends) and each ignored probe.
@@ -118,7 +129,7 @@ static int SingleFlash()
     long bytes_in = SYNC_ANSWER + IDENTIFY_REPLY + EXCHANGES * STATUS_REPLY;
     double line_s = (double)(bytes_out + bytes_in) * BITS_PER_BYTE / LINE_BAUD;
 
-    printf("flash_bench: one full flash against devsim boot-monitor --sync-after %s\n", sync_after.c_str());
+    printf("flash_bench: one full flash against devsim boot-monitor --sync-after %d\n", IGNORED_PROBES + 1);
     printf("  outcome           %s\n", ok ? "flashed" : "FAILED (see below)");
     printf("  wall time         %.3f s\n", wall);
     printf("  protocol floor    %.3f s  (%d exchanges + identify + %d ignored probes, each a %d ms read)\n",
@@ -175,8 +186,7 @@ static void ReadSlack(const std::string& path, FlashRun* run)
 static int RunOnModel(const char* model, int work_phase, unsigned work_ms, FlashRun* run, const std::string& dir)
 {
     std::string transcript = dir + "/transcript.txt";
-    std::vector<std::string> args = {"boot-monitor", "--sync-after", std::to_string(IGNORED_PROBES + 1),
-                                     "--line", model, "--transcript", transcript};
+    std::vector<std::string> args = {"--line", model, "--transcript", transcript};
     if (work_phase >= 0) {
         args.push_back("--work-ms");
         args.push_back(std::string(PHASE_NAMES[work_phase]) + ":" + std::to_string(work_ms));
@@ -185,25 +195,10 @@ static int RunOnModel(const char* model, int work_phase, unsigned work_ms, Flash
             args.push_back(CUT_AFTER[work_phase]);
         }
     }
-    DevsimProcess sim;
-    if (!StartDevsim(&sim, args)) {
-        fprintf(stderr, "flash_bench: devsim did not start: %s\n", sim.stderr_text.c_str());
+    std::string log;
+    double cpu;
+    if (!FlashAgainstDevsim(args, &log, &run->wall, &cpu))
         return 0;
-    }
-    BindComPort(BENCH_COM, sim.pty_path.c_str());
-    if (!OpenToolPort(BENCH_COM)) {
-        StopDevsim(&sim);
-        return 0;
-    }
-    TakeFirmwareForFlash();
-    g_flash_state.store(FLASH_STARTED);
-    ClearRecordedLog();
-    double wall0 = WallSeconds();
-    FlashFirmware();
-    run->wall = WallSeconds() - wall0;
-    std::string log = RecordedLog();
-    CloseToolPort();
-    StopDevsim(&sim);
     for (int p = 0; p < PHASES; p++) {
         run->passed[p] = log.find(PHASE_PASSED[p]) != std::string::npos;
         run->slack[p].clear();

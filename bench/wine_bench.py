@@ -267,23 +267,29 @@ def brannik_ready(s, zel, *devsim_args):
     return dev, proc
 
 
-def bench_flash(env, zel):
+def flash_once(env, zel, measure, *devsim_args):
+    """One flash, "Start Flash" to the final prompt or the failure: the log,
+    its seconds, and MEASURE(path of devsim's transcript)."""
     s = h.Session(env)
     try:
         transcript = os.path.join(s.dir, 'flash.txt')
-        dev, _ = brannik_ready(s, zel, '--sync-after', str(SYNC_AFTER), '--transcript', transcript)
+        dev, _ = brannik_ready(s, zel, '--sync-after', str(SYNC_AFTER), *devsim_args, '--transcript', transcript)
         t0 = time.monotonic()
         s.driver.click(IDC_STARTFLASH)
         log = h.wait_for(s.driver.log, lambda t: t.endswith(FINAL_PROMPT) or ' i = ' in t, 300, 'the flash')
         wall = time.monotonic() - t0
-        if not log.endswith(FINAL_PROMPT):
-            raise AssertionError('flash failed: %r' % log[-200:])
         s.driver.click(IDC_EXIT)
         s.driver.gone()
         dev.stop()
-        line, sent = transcript_span(transcript)
+        return log, wall, measure(transcript)
     finally:
         s.close()
+
+
+def bench_flash(env, zel):
+    log, wall, (line, sent) = flash_once(env, zel, transcript_span)
+    if not log.endswith(FINAL_PROMPT):
+        raise AssertionError('flash failed: %r' % log[-200:])
     floor = (EXCHANGES + 1 + (SYNC_AFTER - 1)) * READ_TIMEOUT_S
     print('full flash: %.2f s press to final prompt; %.2f s on the line (%d frames and probes sent); '
           'floor %.2f s; line time over the floor %.1f ms per exchange' %
@@ -315,21 +321,7 @@ def transcript_slack(path):
 def bench_line_model(env, zel, model):
     """A full flash of the slow device through MODEL: the outcome, the time
     from the press to the end, and the slack per phase."""
-    s = h.Session(env)
-    try:
-        transcript = os.path.join(s.dir, 'flash.txt')
-        dev, _ = brannik_ready(s, zel, '--sync-after', str(SYNC_AFTER), '--line', model, *SLOW_DEVICE,
-                               '--transcript', transcript)
-        t0 = time.monotonic()
-        s.driver.click(IDC_STARTFLASH)
-        log = h.wait_for(s.driver.log, lambda t: t.endswith(FINAL_PROMPT) or ' i = ' in t, 300, 'the flash')
-        wall = time.monotonic() - t0
-        s.driver.click(IDC_EXIT)
-        s.driver.gone()
-        dev.stop()
-        slack = transcript_slack(transcript)
-    finally:
-        s.close()
+    log, wall, slack = flash_once(env, zel, transcript_slack, '--line', model, *SLOW_DEVICE)
     outcome = 'flashed' if log.endswith(FINAL_PROMPT) else 'stopped: ' + log.strip().rsplit('\n', 1)[-1]
     print('line %s: %s in %.2f s; smallest slack %s' %
           (model, outcome, wall, ', '.join('%s %.1f ms' % (k, min(v)) for k, v in slack.items() if v)), flush=True)

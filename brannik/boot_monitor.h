@@ -5,8 +5,9 @@
 // lays out erase, program and EEPROM-write frames; ExchangeCommand sends one
 // frame and classifies the 5-byte status reply. Strictly request and reply,
 // never a retry; an exchange whose reply is short waits once more for the
-// rest, which an adapter may hold back. Runs on the port worker thread over the port that
-// OpenComPort left at 115200 8N1 with a 50 ms total read time-out.
+// rest, which an adapter may hold back. Runs on the port worker thread over
+// the port that OpenComPort left at 115200 8N1 with a 50 ms total read
+// time-out.
 // IdentifyBootMonitor logs its outcome; SyncBootMonitor logs only a probe
 // write that failed.
 #pragma once

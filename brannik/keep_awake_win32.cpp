@@ -19,7 +19,7 @@ static int s_fine_timer = 0;  // 1 while our timeBeginPeriod stands; UI thread
 static void AskFineTimer(int on)
 {
     if (on == s_fine_timer) return;
-    HMODULE winmm = LoadSystemLibrary(L"winmm.dll");
+    static HMODULE winmm = LoadSystemLibrary(L"winmm.dll");
     TimePeriodCall call = reinterpret_cast<TimePeriodCall>(
         LibraryCall(winmm, on ? "timeBeginPeriod" : "timeEndPeriod"));
     if (!call) return;
